@@ -1,0 +1,44 @@
+# Two commands are all a newcomer needs: `make demo` and `make test`.
+# Every target first runs `make setup`, which installs missing Debian packages.
+
+PYTHON     := /usr/bin/python3.11
+BUILD      ?= build
+BUILD_TYPE ?= Release
+CMAKE_ARGS ?=
+ARGS       ?=
+FOLDER     ?= $(CURDIR)
+
+# Where the module and the host stand-ins are imported from.
+export PYTHONPATH := $(abspath $(BUILD)):$(CURDIR)/host
+export QT_QPA_PLATFORM ?= offscreen
+# Keep Python from writing bytecode caches into the source tree.
+export PYTHONDONTWRITEBYTECODE := 1
+
+MAKEFLAGS += --no-print-directory
+
+.PHONY: all setup build test demo install clean
+
+all: build
+
+setup:
+	@bash scripts/setup.sh
+
+$(BUILD)/CMakeCache.txt: | setup
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
+	  -DPython3_EXECUTABLE=$(PYTHON) $(CMAKE_ARGS) >/dev/null
+
+build: setup $(BUILD)/CMakeCache.txt
+	@cmake --build $(BUILD) -j 2
+
+test: build
+	$(PYTHON) -m pytest $(ARGS)
+
+demo: build
+	$(PYTHON) -m Tavro $(FOLDER)
+
+install: build
+	@test -n "$(PREFIX)" || { echo "usage: make install PREFIX=DIR" >&2; exit 2; }
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+clean:
+	rm -rf $(BUILD) build-*

@@ -1,0 +1,1 @@
+# Type stub for Tavro_Workspace.explorerview (filled in with the classes).
