@@ -1,0 +1,75 @@
+// Helpers that method bodies use: constant strings, global look-ups, calls.
+#include "module/runtime.hpp"
+
+#include <vector>
+
+#include "module/state.hpp"
+
+namespace explorerview {
+
+namespace {
+// Every Name declared anywhere, in static-initialisation order. Built at exec.
+std::vector<Name*>& allNames() {
+    static std::vector<Name*> names;
+    return names;
+}
+}  // namespace
+
+Name::Name(const char* text) : text_(text) { allNames().push_back(this); }
+
+void Name::internAll() {
+    for (Name* name : allNames()) {
+        if (name->object_) continue;  // kept for the life of the process
+        name->object_ = PyUnicode_InternFromString(name->text_);
+        if (!name->object_) throw py::error_already_set();
+    }
+}
+
+py::object global(const Name& name) {
+    PyObject* value = PyDict_GetItemWithError(state::globals(), name.get().ptr());
+    if (!value) {
+        if (PyErr_Occurred()) throw py::error_already_set();
+        PyObject* builtins = PyEval_GetBuiltins();  // borrowed
+        value = builtins ? PyDict_GetItemWithError(builtins, name.get().ptr()) : nullptr;
+        if (!value) {
+            if (!PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%U' is not defined", name.get().ptr());
+            throw py::error_already_set();
+        }
+    }
+    return py::reinterpret_borrow<py::object>(value);
+}
+
+namespace detail {
+py::object vectorcall(py::handle callable, const Name* method, PyObject** stack, std::size_t nargs,
+                      const Keyword* const* keywords, std::size_t nkeywords) {
+    py::object kwnames;
+    if (nkeywords) {
+        kwnames = py::reinterpret_steal<py::object>(PyTuple_New(static_cast<Py_ssize_t>(nkeywords)));
+        if (!kwnames) throw py::error_already_set();
+        for (std::size_t i = 0; i < nkeywords; ++i) {
+            PyObject* keyName = keywords[i]->name.get().ptr();
+            Py_INCREF(keyName);
+            PyTuple_SET_ITEM(kwnames.ptr(), static_cast<Py_ssize_t>(i), keyName);
+            stack[1 + nargs + i] = keywords[i]->value.ptr();
+        }
+    }
+    std::size_t nargsf = nargs | PY_VECTORCALL_ARGUMENTS_OFFSET;
+    PyObject* result = method
+        ? PyObject_VectorcallMethod(method->get().ptr(), stack + 1, nargsf, kwnames.ptr())
+        : PyObject_Vectorcall(callable.ptr(), stack + 1, nargsf, kwnames.ptr());
+    if (!result) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(result);
+}
+}  // namespace detail
+
+void raise(PyObject* type, const char* message) {
+    PyErr_SetString(type, message);
+    throw py::error_already_set();
+}
+
+py::object notYetBuilt(Frame& frame) {
+    PyErr_Format(PyExc_NotImplementedError, "%s is not built yet", frame.spec.qualname);
+    throw py::error_already_set();
+}
+
+}  // namespace explorerview

@@ -1,0 +1,19 @@
+// The file tree's two classes: the folder-first proxy and the view over it.
+#include "module/classes.hpp"
+#include "tree/rows.hpp"
+
+namespace explorerview {
+
+const ClassSpec folderFirstSortModelClass{
+    .name = "FolderFirstSortModel",
+    .bases = {"QSortFilterProxyModel"},
+    .methods = {&tree::sortModelInit, &tree::lessThan},
+};
+
+const ClassSpec fileSystemViewClass{
+    .name = "FileSystemView",
+    .bases = {"QPluginWidget", "QTreeView"},
+    .methods = {&tree::fileSystemViewInit, &tree::rootPath, &tree::setRootPath},
+};
+
+}  // namespace explorerview
