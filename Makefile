@@ -42,3 +42,6 @@ install: build
 
 clean:
 	rm -rf $(BUILD) build-*
+
+# Further targets (benchmarks, sanitizers, fuzzing) live in their own files.
+-include mk/*.mk

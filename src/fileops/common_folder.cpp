@@ -4,6 +4,32 @@
 #include "module/runtime.hpp"
 
 namespace explorerview::fileops {
+namespace {
+
+const Name selection{"selection"}, workingFolder{"workingFolder"};
+const Name osp{"osp"}, commonpath{"commonpath"}, Path{"Path"}, isDir{"is_dir"};
+const Name tavro{"tavro"}, workspace{"workspace"};
+
+bool truth(py::handle value) {
+    int result = PyObject_IsTrue(value.ptr());
+    if (result < 0) throw py::error_already_set();
+    return result != 0;
+}
+
+// _commonFolderInSelection(self): the selected folder itself, or the deepest
+// folder that holds everything selected. The parent of a lone file is never
+// guessed: when the common path is a file, or has gone from disk, the host
+// workspace decides.
+py::object commonFolderInSelectionBody(Frame& f) {
+    py::object files = callMethod(f.self(), selection);
+    if (!truth(files)) return callMethod(f.self(), workingFolder);
+    py::object common = callMethod(global(osp), commonpath, files);
+    py::object commonPath = call(global(Path), common);
+    if (truth(callMethod(commonPath, isDir))) return commonPath;
+    return callMethod(global(tavro).attr(workspace), workingFolder);
+}
+
+}  // namespace
 
 const FunctionSpec commonFolderInSelection{
     .name = "_commonFolderInSelection",
@@ -11,7 +37,7 @@ const FunctionSpec commonFolderInSelection{
     .params = {"self"},
     .annotations = {{{"return", "Path"}}},
     .firstLine = 299,
-    .body = notYetBuilt,
+    .body = commonFolderInSelectionBody,
 };
 
 }  // namespace explorerview::fileops
