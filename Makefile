@@ -10,7 +10,11 @@ FOLDER     ?= $(CURDIR)
 
 # Where the module and the host stand-ins are imported from.
 export PYTHONPATH := $(abspath $(BUILD)):$(CURDIR)/host
-export QT_QPA_PLATFORM ?= offscreen
+# Tests, benchmarks and checks always run headless. The demo opens a real window
+# when a display exists and renders offscreen (writing a screenshot) when none does.
+DEMO_PLATFORM := $(if $(QT_QPA_PLATFORM),QT_QPA_PLATFORM=$(QT_QPA_PLATFORM),$(if \
+  $(DISPLAY)$(WAYLAND_DISPLAY),env -u QT_QPA_PLATFORM,QT_QPA_PLATFORM=offscreen))
+export QT_QPA_PLATFORM := offscreen
 # Keep Python from writing bytecode caches into the source tree.
 export PYTHONDONTWRITEBYTECODE := 1
 
@@ -34,7 +38,7 @@ test: build
 	$(PYTHON) -m pytest $(ARGS)
 
 demo: build
-	$(PYTHON) -m Tavro $(FOLDER)
+	$(DEMO_PLATFORM) $(PYTHON) -m Tavro $(FOLDER)
 
 install: build
 	@test -n "$(PREFIX)" || { echo "usage: make install PREFIX=DIR" >&2; exit 2; }

@@ -1,6 +1,7 @@
 // Where a new or pasted item goes: the folder the selection designates, or the
 // working folder when the selection designates none.
 #include "fileops/rows.hpp"
+#include "fileops/values.hpp"
 #include "module/runtime.hpp"
 
 namespace explorerview::fileops {
@@ -9,12 +10,6 @@ namespace {
 const Name selection{"selection"}, workingFolder{"workingFolder"};
 const Name osp{"osp"}, commonpath{"commonpath"}, Path{"Path"}, isDir{"is_dir"};
 const Name tavro{"tavro"}, workspace{"workspace"};
-
-bool truth(py::handle value) {
-    int result = PyObject_IsTrue(value.ptr());
-    if (result < 0) throw py::error_already_set();
-    return result != 0;
-}
 
 // _commonFolderInSelection(self): the selected folder itself, or the deepest
 // folder that holds everything selected. The parent of a lone file is never

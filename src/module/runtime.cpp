@@ -25,14 +25,17 @@ void Name::internAll() {
     }
 }
 
-py::object global(const Name& name) {
-    PyObject* value = PyDict_GetItemWithError(state::globals(), name.get().ptr());
+py::object global(const Name& name) { return globalNamed(name.get()); }
+
+py::object globalNamed(py::handle name) {
+    PyObject* globals = state::globals();  // null only if the module failed to execute
+    PyObject* value = globals ? PyDict_GetItemWithError(globals, name.ptr()) : nullptr;
     if (!value) {
         if (PyErr_Occurred()) throw py::error_already_set();
         PyObject* builtins = PyEval_GetBuiltins();  // borrowed
-        value = builtins ? PyDict_GetItemWithError(builtins, name.get().ptr()) : nullptr;
+        value = builtins ? PyDict_GetItemWithError(builtins, name.ptr()) : nullptr;
         if (!value) {
-            if (!PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%U' is not defined", name.get().ptr());
+            if (!PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%U' is not defined", name.ptr());
             throw py::error_already_set();
         }
     }

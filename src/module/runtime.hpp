@@ -36,6 +36,8 @@ private:
 // The module global `name`, falling back to the builtins; NameError
 // "name 'X' is not defined" otherwise. Read at each use, never cached.
 py::object global(const Name& name);
+// The same look-up for a name held in a str (class creation reads its bases so).
+py::object globalNamed(py::handle name);
 
 // A keyword argument for call()/callMethod(): kw(icon, py::str("add")).
 struct Keyword {
@@ -60,7 +62,7 @@ py::object invoke(py::handle callable, const Name* method, py::handle receiver, 
     const Keyword* keywords[nkw + 1] = {};
     std::size_t n = 1, k = 0;
     if (method) stack[n++] = receiver.ptr();
-    auto place = [&](auto&& a) {
+    [[maybe_unused]] auto place = [&](auto&& a) {
         if constexpr (isKeyword<decltype(a)>) keywords[k++] = &a;
         else stack[n++] = py::handle(a).ptr();
     };

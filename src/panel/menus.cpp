@@ -4,13 +4,43 @@
 #include "panel/rows.hpp"
 
 namespace explorerview::panel {
+namespace {
+
+const Name viewToolBar{"_viewToolBar"}, newFileOrFolderAction{"_newFileOrFolderAction"};
+const Name newFileMenu{"_newFileMenu"}, fileSystemView{"_fileSystemView"};
+const Name contextMenu{"_fileSystemViewContextMenu"};
+const Name widgetForAction{"widgetForAction"}, rect{"rect"}, bottomLeft{"bottomLeft"};
+const Name mapToGlobal{"mapToGlobal"}, popup{"popup"}, viewport{"viewport"}, show{"show"};
+
+// Under the toolbar button, whatever the pointer: the menu reads as the
+// button's drop-down.
+py::object showNewFileMenuBody(Frame& f) {
+    py::handle self = f.self();
+    py::object button = callMethod(self.attr(viewToolBar), widgetForAction, self.attr(newFileOrFolderAction));
+    py::object corner = callMethod(callMethod(button, rect), bottomLeft);
+    py::object where = callMethod(button, mapToGlobal, corner);
+    callMethod(self.attr(newFileMenu), popup, where);
+    return py::none();
+}
+
+// The tree reports the click in its viewport's coordinates (below the header
+// and frame), so the viewport maps it to the screen.
+py::object showContextMenuBody(Frame& f) {
+    py::handle self = f.self();
+    py::object view = self.attr(fileSystemView);
+    py::object where = callMethod(callMethod(view, viewport), mapToGlobal, f.arg(1));
+    callMethod(self.attr(contextMenu), show, where);
+    return py::none();
+}
+
+}  // namespace
 
 const FunctionSpec showNewFileMenu{
     .name = "_showNewFileMenu",
     .qualname = "ExplorerView._showNewFileMenu",
     .params = {"self"},
     .firstLine = 220,
-    .body = notYetBuilt,
+    .body = showNewFileMenuBody,
 };
 
 const FunctionSpec showContextMenu{
@@ -19,7 +49,7 @@ const FunctionSpec showContextMenu{
     .params = {"self", "pos"},
     .annotations = {{{"pos", "QPoint"}}},
     .firstLine = 295,
-    .body = notYetBuilt,
+    .body = showContextMenuBody,
 };
 
 }  // namespace explorerview::panel

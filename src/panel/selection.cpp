@@ -1,9 +1,98 @@
 // Selection as paths: select() puts paths into the tree's selection model,
 // selection() reads them back in the model's order.
+//
+// Both loops run once per path or selected row, so they call through interned
+// names without argument tuples. The tree shows the proxy's indexes while paths
+// live in the file system model: every crossing goes through the proxy's map.
 #include "module/runtime.hpp"
 #include "panel/rows.hpp"
 
 namespace explorerview::panel {
+namespace {
+
+const Name Path{"Path"}, fileSystemView{"_fileSystemView"}, fsmodel{"fsmodel"}, sortModel{"sortModel"};
+const Name selectionModel{"selectionModel"}, clear{"clear"}, index{"index"}, mapFromSource{"mapFromSource"};
+const Name mapToSource{"mapToSource"}, isValid{"isValid"}, expand{"expand"}, parent{"parent"};
+const Name selectName{"select"}, SelectionFlag{"SelectionFlag"}, Select{"Select"}, Rows{"Rows"};
+const Name value{"value"}, scrollTo{"scrollTo"}, selectedRows{"selectedRows"}, filePath{"filePath"};
+
+bool truth(py::handle object) {
+    int result = PyObject_IsTrue(object.ptr());
+    if (result < 0) throw py::error_already_set();
+    return result != 0;
+}
+
+// The proxy index of a path: the file system model looks the path up by its
+// string (a str is used as it is), the proxy maps it into the tree's space.
+py::object proxyIndexOf(py::handle model, py::handle fsModel, py::handle path) {
+    py::object text = py::reinterpret_steal<py::object>(PyObject_Str(path.ptr()));
+    if (!text) throw py::error_already_set();
+    return callMethod(model, mapFromSource, callMethod(fsModel, index, text));
+}
+
+// sel.SelectionFlag(sel.SelectionFlag.Select.value | sel.SelectionFlag.Rows.value):
+// whole rows, combined through the members' integers since the toolkit's flag
+// type is rebuilt from one.
+py::object selectRowsFlags(py::handle sel) {
+    py::object flagType = sel.attr(SelectionFlag);
+    py::object select = sel.attr(SelectionFlag).attr(Select).attr(value);
+    py::object rows = sel.attr(SelectionFlag).attr(Rows).attr(value);
+    py::object both = py::reinterpret_steal<py::object>(PyNumber_Or(select.ptr(), rows.ptr()));
+    if (!both) throw py::error_already_set();
+    return call(flagType, both);
+}
+
+// The argument is an exact list: the machinery has checked it before this runs.
+py::object selectBody(Frame& f) {
+    py::handle paths = f.arg(1);
+    py::object view = f.self().attr(fileSystemView);
+    py::object sel = callMethod(view, selectionModel);
+    py::object model = view.attr(sortModel);
+    py::object fsModel = view.attr(fsmodel);
+    callMethod(sel, clear);
+
+    // Walk the list as Python's list iterator does: the length is read afresh
+    // each step, since str() of an item may run code that changes the list.
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(paths.ptr()); ++i) {
+        py::object p = py::reinterpret_borrow<py::object>(PyList_GET_ITEM(paths.ptr(), i));
+        py::object idx = proxyIndexOf(model, fsModel, p);
+        if (!truth(idx) || !truth(callMethod(idx, isValid))) continue;  // not in the model
+        // Only the immediate parent is opened here; scrolling to the last path
+        // below lets the tree open that one's ancestors.
+        callMethod(view, expand, callMethod(model, parent, idx));
+        callMethod(sel, selectName, idx, selectRowsFlags(sel));
+    }
+
+    Py_ssize_t count = PyList_GET_SIZE(paths.ptr());
+    if (count > 0) {
+        py::object last = py::reinterpret_borrow<py::object>(PyList_GET_ITEM(paths.ptr(), count - 1));
+        py::object lastIdx = proxyIndexOf(model, fsModel, last);
+        if (truth(callMethod(lastIdx, isValid))) callMethod(view, scrollTo, lastIdx);
+    }
+    return py::none();
+}
+
+py::object selectionBody(Frame& f) {
+    py::object view = f.self().attr(fileSystemView);
+    py::object sel = callMethod(view, selectionModel);
+    py::list result;
+    if (sel.is_none()) return result;
+    py::object indexes = callMethod(sel, selectedRows);
+    py::object iterator = py::reinterpret_steal<py::object>(PyObject_GetIter(indexes.ptr()));
+    if (!iterator) throw py::error_already_set();
+    while (PyObject* item = PyIter_Next(iterator.ptr())) {
+        py::object idx = py::reinterpret_steal<py::object>(item);
+        if (!truth(callMethod(idx, isValid))) continue;
+        py::object sourceIdx = callMethod(view.attr(sortModel), mapToSource, idx);
+        py::object pathStr = callMethod(view.attr(fsmodel), filePath, sourceIdx);
+        py::object path = call(global(Path), pathStr);
+        if (PyList_Append(result.ptr(), path.ptr()) < 0) throw py::error_already_set();
+    }
+    if (PyErr_Occurred()) throw py::error_already_set();
+    return result;
+}
+
+}  // namespace
 
 const FunctionSpec select{
     .name = "select",
@@ -12,7 +101,7 @@ const FunctionSpec select{
     .annotations = {{{"paths", "List[Path]"}}},
     .firstLine = 241,
     .check = ArgumentCheck::exactListAfterSelf,
-    .body = notYetBuilt,
+    .body = selectBody,
 };
 
 const FunctionSpec selection{
@@ -21,7 +110,7 @@ const FunctionSpec selection{
     .params = {"self"},
     .annotations = {{{"return", "List[Path]"}}},
     .firstLine = 267,
-    .body = notYetBuilt,
+    .body = selectionBody,
 };
 
 }  // namespace explorerview::panel

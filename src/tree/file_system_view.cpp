@@ -1,9 +1,129 @@
 // FileSystemView: the one-column tree over a QFileSystemModel wrapped in the
 // folder-first proxy.
+//
+// The view owns the whole model stack: `fsmodel` (parented to the view) and
+// `sortModel` (no parent; the attribute keeps it alive). The tree's own indexes
+// are proxy indexes; the root is looked up in fsmodel and mapped across.
 #include "module/runtime.hpp"
 #include "tree/rows.hpp"
 
 namespace explorerview::tree {
+namespace {
+
+const Name init{"__init__"};
+const Name fsmodel{"fsmodel"}, sortModel{"sortModel"};
+const Name QScrollDelegate{"QScrollDelegate"}, QFileSystemModel{"QFileSystemModel"};
+const Name FolderFirstSortModel{"FolderFirstSortModel"}, QDir{"QDir"}, Qt{"Qt"};
+const Name QAbstractItemView{"QAbstractItemView"}, Path{"Path"}, tavro{"tavro"};
+const Name Filter{"Filter"}, AllEntries{"AllEntries"}, NoSymLinks{"NoSymLinks"};
+const Name NoDotAndDotDot{"NoDotAndDotDot"}, Hidden{"Hidden"};
+const Name SortOrder{"SortOrder"}, AscendingOrder{"AscendingOrder"};
+const Name SelectionMode{"SelectionMode"}, ExtendedSelection{"ExtendedSelection"};
+const Name DragDropMode{"DragDropMode"}, DragDrop{"DragDrop"};
+const Name EditTrigger{"EditTrigger"}, NoEditTriggers{"NoEditTriggers"};
+const Name setReadOnly{"setReadOnly"}, setNameFilterDisables{"setNameFilterDisables"};
+const Name setFilter{"setFilter"}, setModel{"setModel"}, sortByColumn{"sortByColumn"};
+const Name setSortingEnabled{"setSortingEnabled"}, columnCount{"columnCount"};
+const Name setColumnHidden{"setColumnHidden"}, setHeaderHidden{"setHeaderHidden"};
+const Name setAnimated{"setAnimated"}, setSelectionMode{"setSelectionMode"};
+const Name setDragEnabled{"setDragEnabled"}, setDragDropMode{"setDragDropMode"};
+const Name setEditTriggers{"setEditTriggers"};
+const Name setRootPathName{"setRootPath"}, rootPathName{"rootPath"};
+const Name mapFromSource{"mapFromSource"}, setRootIndex{"setRootIndex"}, expandName{"expand"};
+const Name tr{"tr"}, window{"window"}, showErrorMessage{"showErrorMessage"};
+
+py::object orOf(py::handle a, py::handle b) {
+    PyObject* result = PyNumber_Or(a.ptr(), b.ptr());
+    if (!result) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(result);
+}
+
+// QDir.Filter.<flag>, with QDir read from the globals at each use.
+py::object dirFilter(const Name& flag) {
+    return global(QDir).attr(Filter).attr(flag);
+}
+
+// __init__(self, parent=None): builds fsmodel and sortModel and sets the tree
+// up as one header-less name column that never renames in place.
+py::object viewInitBody(Frame& f) {
+    py::handle self = f.self();
+    f.super().attr(init)(f.arg(1));
+    call(global(QScrollDelegate), self);  // lives on as the view's child
+    py::setattr(self, fsmodel, call(global(QFileSystemModel), self));
+    callMethod(self.attr(fsmodel), setReadOnly, py::bool_(false));
+    callMethod(self.attr(fsmodel), setNameFilterDisables, py::bool_(false));
+    py::object filter = orOf(orOf(orOf(dirFilter(AllEntries), dirFilter(NoSymLinks)),
+                                  dirFilter(NoDotAndDotDot)),
+                             dirFilter(Hidden));
+    callMethod(self.attr(fsmodel), setFilter, filter);
+    py::setattr(self, sortModel, call(global(FolderFirstSortModel), self.attr(fsmodel)));
+    callMethod(self, setModel, self.attr(sortModel));
+    callMethod(self, sortByColumn, py::int_(0), global(Qt).attr(SortOrder).attr(AscendingOrder));
+    callMethod(self, setSortingEnabled, py::bool_(false));
+
+    // Only the name column stays; the count is whatever the model reports now.
+    py::object count = callMethod(self.attr(fsmodel), columnCount);
+    PyObject* countIndex = PyNumber_Index(count.ptr());
+    if (!countIndex) throw py::error_already_set();
+    Py_ssize_t columns = PyLong_AsSsize_t(py::reinterpret_steal<py::object>(countIndex).ptr());
+    if (columns == -1 && PyErr_Occurred()) throw py::error_already_set();
+    for (Py_ssize_t column = 1; column < columns; ++column)
+        callMethod(self, setColumnHidden, py::int_(column), py::bool_(true));
+
+    callMethod(self, setHeaderHidden, py::bool_(true));
+    callMethod(self, setAnimated, py::bool_(false));
+    callMethod(self, setSelectionMode, self.attr(SelectionMode).attr(ExtendedSelection));
+    callMethod(self, setDragEnabled, py::bool_(true));
+    callMethod(self, setDragDropMode, global(QAbstractItemView).attr(DragDropMode).attr(DragDrop));
+    callMethod(self, setEditTriggers, global(QAbstractItemView).attr(EditTrigger).attr(NoEditTriggers));
+    return py::none();
+}
+
+// rootPath(self) -> Path: the model's root, in the model's own form.
+py::object rootPathBody(Frame& f) {
+    return call(global(Path), callMethod(f.self().attr(fsmodel), rootPathName));
+}
+
+// Shows `message` (translated by the view) while `error` counts as the
+// exception being handled, as inside an `except` clause: anything raised by
+// the host meanwhile is chained to it and propagates.
+py::object showHandledError(py::handle self, const py::error_already_set& error, const char* message) {
+    struct Handling {
+        PyObject* previous = PyErr_GetHandledException();  // owned
+        explicit Handling(PyObject* current) { PyErr_SetHandledException(current); }
+        ~Handling() {
+            PyErr_SetHandledException(previous);
+            Py_XDECREF(previous);
+        }
+    } handling(error.value().ptr());
+    py::object text = callMethod(self, tr, py::str(message));
+    callMethod(global(tavro).attr(window), showErrorMessage, text);
+    return py::bool_(false);
+}
+
+// setRootPath(self, path, expand=False) -> bool: False only after telling the
+// user that the folder is not readable or not there; other errors propagate.
+py::object setRootPathBody(Frame& f) {
+    py::handle self = f.self();
+    try {
+        py::object index = callMethod(self.attr(fsmodel), setRootPathName, py::str(f.arg(1)));
+        py::object rootIndex = callMethod(self.attr(sortModel), mapFromSource, index);
+        callMethod(self, setRootIndex, rootIndex);
+        int expand = PyObject_IsTrue(f.arg(2).ptr());
+        if (expand < 0) throw py::error_already_set();
+        if (expand) callMethod(self, expandName, rootIndex);
+        return py::bool_(true);
+    } catch (py::error_already_set& error) {
+        if (error.matches(PyExc_PermissionError))
+            return showHandledError(self, error,
+                                    "You don't have the right permissions to open this directory.");
+        if (error.matches(PyExc_FileNotFoundError))
+            return showHandledError(self, error, "Directory not found.");
+        throw;
+    }
+}
+
+}  // namespace
 
 const FunctionSpec fileSystemViewInit{
     .name = "__init__",
@@ -12,7 +132,7 @@ const FunctionSpec fileSystemViewInit{
     .defaults = Defaults::noneForLast,
     .firstLine = 57,
     .usesSuper = true,
-    .body = notYetBuilt,
+    .body = viewInitBody,
 };
 
 const FunctionSpec rootPath{
@@ -21,7 +141,7 @@ const FunctionSpec rootPath{
     .params = {"self"},
     .annotations = {{{"return", "Path"}}},
     .firstLine = 84,
-    .body = notYetBuilt,
+    .body = rootPathBody,
 };
 
 const FunctionSpec setRootPath{
@@ -31,7 +151,7 @@ const FunctionSpec setRootPath{
     .defaults = Defaults::falseForLast,
     .annotations = {{{"path", "Path"}, {"return", "bool"}}},
     .firstLine = 87,
-    .body = notYetBuilt,
+    .body = setRootPathBody,
 };
 
 }  // namespace explorerview::tree

@@ -1,9 +1,55 @@
 // FolderFirstSortModel: among a folder's children, folders first, then names
 // compared after Python's lower().
+//
+// lessThan runs once per pair of rows the proxy compares, so it talks to the
+// model through interned names and vectorcall only: no bound methods, no
+// argument tuples. It still reads `fsModel` afresh for every model call and
+// caches nothing, so rebinding the attribute takes effect at the next call.
 #include "module/runtime.hpp"
 #include "tree/rows.hpp"
 
 namespace explorerview::tree {
+namespace {
+
+const Name init{"__init__"}, setSourceModel{"setSourceModel"};
+const Name fsModel{"fsModel"}, isDir{"isDir"}, fileName{"fileName"}, lower{"lower"};
+
+// __init__(self, fsModel): the proxy gets no parent; the model is also its source.
+py::object sortModelInitBody(Frame& f) {
+    py::handle self = f.self(), model = f.arg(1);
+    f.super().attr(init)();
+    py::setattr(self, fsModel, model);
+    callMethod(self, setSourceModel, model);
+    return py::none();
+}
+
+// The result of a rich comparison, kept as the object Python's operator gives.
+py::object compare(py::handle a, py::handle b, int op) {
+    PyObject* result = PyObject_RichCompare(a.ptr(), b.ptr(), op);
+    if (!result) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(result);
+}
+
+bool truth(py::handle value) {
+    int result = PyObject_IsTrue(value.ptr());
+    if (result < 0) throw py::error_already_set();
+    return result != 0;
+}
+
+// lessThan(self, left, right): a folder beats a non-folder; otherwise the
+// lower-cased names decide with str's `<`. Whatever isDir or `<` returned goes
+// back to the proxy unchanged.
+py::object lessThanBody(Frame& f) {
+    py::handle self = f.self(), left = f.arg(1), right = f.arg(2);
+    py::object leftIsDir = callMethod(py::getattr(self, fsModel), isDir, left);
+    py::object rightIsDir = callMethod(py::getattr(self, fsModel), isDir, right);
+    if (truth(compare(leftIsDir, rightIsDir, Py_NE))) return leftIsDir;
+    py::object leftName = callMethod(callMethod(py::getattr(self, fsModel), fileName, left), lower);
+    py::object rightName = callMethod(callMethod(py::getattr(self, fsModel), fileName, right), lower);
+    return compare(leftName, rightName, Py_LT);
+}
+
+}  // namespace
 
 const FunctionSpec sortModelInit{
     .name = "__init__",
@@ -12,7 +58,7 @@ const FunctionSpec sortModelInit{
     .annotations = {{{"fsModel", "QFileSystemModel"}}},
     .firstLine = 35,
     .usesSuper = true,
-    .body = notYetBuilt,
+    .body = sortModelInitBody,
 };
 
 const FunctionSpec lessThan{
@@ -21,7 +67,7 @@ const FunctionSpec lessThan{
     .params = {"self", "left", "right"},
     .annotations = {{{"left", "QModelIndex"}, {"right", "QModelIndex"}, {"return", "bool"}}},
     .firstLine = 40,
-    .body = notYetBuilt,
+    .body = lessThanBody,
 };
 
 }  // namespace explorerview::tree

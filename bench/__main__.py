@@ -1,0 +1,129 @@
+"""`python -m bench`: measure every case and print the one table.
+
+make bench runs it with Debian's interpreter, offscreen, against $(BUILD).
+"""
+import argparse
+import os
+import platform
+import statistics
+import sys
+import tempfile
+
+from . import machinery, startup
+from .table import Row, format_table
+
+SIZES = (2_000, 20_000, 100_000)
+
+
+def _arguments():
+    parser = argparse.ArgumentParser(prog="python -m bench", description=__doc__)
+    parser.add_argument("--sizes", default=",".join(map(str, SIZES)),
+                        help="folder sizes to sort, comma-separated (default: %(default)s)")
+    parser.add_argument("--rounds", type=int, default=0,
+                        help="sorts per case and size (default: 15, 9 and 5 by size)")
+    parser.add_argument("--marks", help="the callgrind marks library (built by make bench)")
+    parser.add_argument("--scale", type=float, default=1.0,
+                        help="scale the operations counted under callgrind")
+    parser.add_argument("--only", choices=["sort", "machinery", "startup"], action="append",
+                        help="run only these parts (repeatable)")
+    return parser.parse_args()
+
+
+def _default_rounds(size):
+    return 15 if size <= 5_000 else 9 if size <= 50_000 else 5
+
+
+def _progress(text):
+    print(text, file=sys.stderr, flush=True)
+
+
+def sort_rows(sizes, rounds):
+    from PyQt6.QtWidgets import QApplication
+
+    import Tavro_Workspace.explorerview as module
+
+    from . import sort
+    from .folders import Folders
+
+    app = QApplication.instance() or QApplication([])
+    rows = []
+    folders = Folders()
+    try:
+        for size in sizes:
+            _progress(f"sort: creating and loading {size:,} entries")
+            timings, facts = sort.measure(folders.folder(size), rounds or _default_rounds(size),
+                                          module.FolderFirstSortModel)
+            rows += sort.rows(size, timings, facts)
+    finally:
+        folders.close()
+    del app
+    return rows
+
+
+def machinery_rows(marks, scale):
+    if not marks:
+        return [], "machinery: skipped (no marks library; run through make bench)"
+    _progress("machinery: counting instructions under callgrind")
+    with tempfile.TemporaryDirectory(prefix="explorerview-callgrind-") as folder:
+        counts, loop = machinery.measure(marks, folder, scale)
+    rows = []
+    for index, case in enumerate(machinery.CASES):
+        native, python = counts[index, machinery.NATIVE], counts[index, machinery.PYTHON]
+        note = f"per {case.per}" + (f", net of a {loop:.0f} Ir loop step" if case.loop_net else "")
+        rows.append(Row(case.name, [native], "Ir", case.reference, native / python, 0.75, note=note))
+        rows.append(Row(f"  {case.reference}", [python], "Ir"))
+    return rows, None
+
+
+def startup_rows():
+    _progress("start-up: module exec, one panel, memory of 100 panels")
+    rows = []
+    execs = startup.module_exec(11)
+    rows.append(Row("module exec", execs["native"], "s", "Python module",
+                    statistics.median(_ratios(execs["native"], execs["python"])), limit=5e-3))
+    rows.append(Row("  Python module (unmarshal + exec)", execs["python"], "s"))
+    built = startup.construction(21)
+    rows.append(Row("ExplorerView()", built["native"], "s", "Python class",
+                    statistics.median(_ratios(built["native"], built["python"])), limit=30e-3))
+    rows.append(Row("  Python class", built["python"], "s"))
+    memory = startup.memory(100)
+    for key, title in (("rss", "resident"), ("python", "Python objects")):
+        native, python = memory["native"][key], memory["python"][key]
+        rows.append(Row(f"memory per panel, {title}", native, "B", "Python class",
+                        statistics.median(native) / statistics.median(python), note="of 100 panels"))
+        rows.append(Row("  Python class", python, "B"))
+    return rows
+
+
+def _ratios(case, reference):
+    return [a / b for a, b in zip(case, reference)]
+
+
+def main():
+    arguments = _arguments()
+    parts = arguments.only or ["sort", "machinery", "startup"]
+    rows, notes = [], []
+    if "sort" in parts:
+        sizes = [int(size) for size in arguments.sizes.split(",") if size]
+        rows += sort_rows(sizes, arguments.rounds)
+    if "machinery" in parts:
+        more, note = machinery_rows(arguments.marks, arguments.scale)
+        rows += more
+        notes += [note] if note else []
+    if "startup" in parts:
+        rows += startup_rows()
+    from PyQt6.QtCore import QT_VERSION_STR, PYQT_VERSION_STR
+
+    print(f"explorerview benchmarks: Python {platform.python_version()}, Qt {QT_VERSION_STR}, "
+          f"PyQt {PYQT_VERSION_STR}, {os.cpu_count()} CPUs, {platform.machine()}")
+    print(format_table(rows))
+    for note in notes:
+        print(note)
+    missed = [row.case for row in rows if row.met is False]
+    if missed:
+        print("targets missed: " + "; ".join(missed))
+    return 1 if missed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

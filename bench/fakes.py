@@ -1,0 +1,105 @@
+"""Cheap collaborators for counting the module's own instructions.
+
+Every method the code under test calls on them is a builtin bound method (a
+dict look-up, a set insertion, `id`, ...), so that their cost is small and the
+same for the native function and its Python reference; what differs is only
+how each side binds arguments, reads attributes and globals, and makes calls.
+"""
+import itertools
+from types import SimpleNamespace
+
+# A builtin that takes no argument and returns True: an index's isValid().
+_TRUE = "x".isascii
+
+
+class Index:
+    """A model index: hashable by identity, valid, true."""
+
+    __slots__ = ("isValid",)
+
+    def __init__(self):
+        self.isValid = _TRUE
+
+
+def returning(value):
+    """A builtin that takes no argument and returns `value` each time."""
+    return itertools.repeat(value).__next__
+
+
+class Member:
+    """An enumeration member: its integer is `value`."""
+
+    __slots__ = ("value",)
+
+    def __init__(self, value):
+        self.value = value
+
+
+class SelectionFlag(int):
+    """Stands for the selection model's flag enumeration: members with `value`,
+    and the class called with the combined integer."""
+
+    Select = Member(0x2)
+    Rows = Member(0x20)
+
+
+class SelectionModel:
+    """select() records into a dict; clear() empties a list; selectedRows()
+    returns the prebuilt list of indexes."""
+
+    SelectionFlag = SelectionFlag
+
+    def __init__(self, rows):
+        self.selected = {}
+        self.clear = [].clear
+        self.select = self.selected.__setitem__
+        self.selectedRows = returning(rows)
+
+
+def sort_model(files=("README.md", "assets"), folders=("build",)):
+    """(model, {name: index}): a model whose isDir and fileName are dict look-ups."""
+    indexes = {name: Index() for name in (*files, *folders)}
+    is_dir = {index: name in folders for name, index in indexes.items()}
+    file_name = {index: name for name, index in indexes.items()}
+    model = SimpleNamespace(isDir=is_dir.__getitem__, fileName=file_name.__getitem__)
+    return model, indexes
+
+
+class Tree:
+    """What select/selection and setRootPath reach through the tree, for a
+    folder /work/p of `count` entries: the two models and the selection model
+    are fakes; `install(view)` puts them on a real tree (or anything else)."""
+
+    def __init__(self, count):
+        self.paths = [f"/work/p/Entry{i}.txt" for i in range(count)]
+        source = [Index() for _ in self.paths]
+        self.proxy = proxy = [Index() for _ in self.paths]
+        parent = Index()
+        self.root_path = "/work/p"
+        root_source, root_proxy = Index(), Index()
+        by_path = dict(zip(self.paths, source))
+        by_path[self.root_path] = root_source
+        file_path = dict(zip(source, self.paths))
+        from_source = dict(zip(source, proxy))
+        from_source[root_source] = root_proxy
+        to_source = dict(zip(proxy, source))
+        parents = dict.fromkeys(proxy, parent)
+
+        self.fsmodel = SimpleNamespace(index=by_path.__getitem__, filePath=file_path.__getitem__,
+                                       setRootPath=by_path.__getitem__)
+        self.sortModel = SimpleNamespace(mapFromSource=from_source.__getitem__,
+                                         mapToSource=to_source.__getitem__,
+                                         parent=parents.__getitem__)
+        self.selection_model = SelectionModel(proxy)
+        self.roots = set()
+
+    def install(self, view):
+        """Give `view` the fake models, and builtins for the tree's own calls
+        (instance attributes win over the class's methods)."""
+        view.fsmodel = self.fsmodel
+        view.sortModel = self.sortModel
+        view.selectionModel = returning(self.selection_model)
+        view.expand = id
+        view.scrollTo = id
+        view.setRootIndex = self.roots.add
+        return view

@@ -1,0 +1,229 @@
+"""The module's own overhead, counted in instructions under callgrind.
+
+Each case runs one operation n times and 2n times between callgrind marks;
+the difference divided by n is the cost of one operation, with the process's
+start-up, the warm-up and the marks themselves cancelled out. The native
+function and its Python reference run the same driving code on the same cheap
+collaborators (bench/fakes.py), so the ratio compares only how each side binds
+arguments, reads attributes and globals, and calls out.
+
+`python -m bench.machinery OUT` is the process that valgrind runs; the parent
+(`measure`) starts it and reads the dumps back.
+"""
+import collections
+import ctypes
+import glob
+import itertools
+import os
+import re
+import subprocess
+import sys
+import types
+from dataclasses import dataclass
+
+from PyQt6.QtCore import QStringListModel
+
+from . import fakes, reference
+
+ROWS = 10_000  # selected rows for selection(), paths for select()
+
+
+@dataclass
+class Side:
+    run: object      # run(n): the operation n times
+    result: object   # result(): what the operation produced, to compare both sides
+    keep: object = None  # the Qt objects the operation runs on, kept alive
+
+
+@dataclass
+class Case:
+    name: str
+    reference: str
+    per: str          # what one operation is ("call", "10,000 rows", ...)
+    n: int            # operations per measurement under callgrind
+    build: object     # build(module, python) -> Side for that implementation
+    loop_net: bool = False  # a Python loop drives it: subtract an empty loop's cost
+
+
+def _classes(module, python):
+    return reference if python else module
+
+
+def _lessThan(first, second):
+    def build(module, python):
+        model, indexes = fakes.sort_model()
+        # A real proxy of the class under test, reading the fake model through
+        # its `fsModel` attribute as it would read the file system model.
+        proxy = _classes(module, python).FolderFirstSortModel(QStringListModel())
+        proxy.fsModel = model
+        # The toolkit calls the override as a bound method with two positional
+        # arguments; map() does the same from C, without a Python loop around it.
+        method = proxy.lessThan
+        left, right = indexes[first], indexes[second]
+
+        def run(n):
+            collections.deque(map(method, itertools.repeat(left, n), itertools.repeat(right, n)), 0)
+        return Side(run, lambda: (method(left, right), method(right, left)), keep=proxy)
+    return build
+
+
+def _view(module, python):
+    """A real tree of the class under test, over the fake models."""
+    tree = fakes.Tree(4)
+    return tree.install(_classes(module, python).FileSystemView()), tree.root_path
+
+
+def _setRootPath_positional(module, python):
+    view, path = _view(module, python)
+
+    def run(n):
+        for _ in itertools.repeat(None, n):
+            view.setRootPath(path, True)
+    return Side(run, lambda: view.setRootPath(path, True), keep=view)
+
+
+def _setRootPath_keywords(module, python):
+    view, path = _view(module, python)
+
+    def run(n):
+        for _ in itertools.repeat(None, n):
+            view.setRootPath(path=path, expand=True)
+    return Side(run, lambda: view.setRootPath(path=path, expand=True), keep=view)
+
+
+def _panel(module, python, tree):
+    """A real panel of the class under test whose tree holds the fake models."""
+    classes = _classes(module, python)
+    panel = classes.ExplorerView()
+    panel._fileSystemView = tree.install(classes.FileSystemView())
+    return panel
+
+
+def _selection(module, python):
+    tree = fakes.Tree(ROWS)
+    panel = _panel(module, python, tree)
+    # Called through the class, as the toolkit's handlers reach it: one call
+    # walks all rows, so the call itself hardly counts.
+    function = type(panel).selection
+
+    def run(n):
+        for _ in itertools.repeat(None, n):
+            function(panel)
+    return Side(run, lambda: function(panel), keep=panel)
+
+
+def _select(module, python):
+    tree = fakes.Tree(ROWS)
+    panel = _panel(module, python, tree)
+    function = type(panel).select
+    paths, selected = tree.paths, tree.selection_model.selected
+
+    def run(n):
+        for _ in itertools.repeat(None, n):
+            function(panel, paths)
+
+    def result():
+        selected.clear()
+        function(panel, paths)
+        row = {index: number for number, index in enumerate(tree.proxy)}
+        return [(row[index], int(flags)) for index, flags in selected.items()]
+    return Side(run, result, keep=panel)
+
+
+CASES = [
+    Case("lessThan, two files", "Python lessThan", "call", 20_000, _lessThan("README.md", "assets")),
+    Case("lessThan, folder and file", "Python lessThan", "call", 20_000, _lessThan("build", "assets")),
+    Case("view.setRootPath(p, True)", "Python method", "call", 20_000, _setRootPath_positional,
+         loop_net=True),
+    Case("view.setRootPath(path=p, expand=True)", "Python method", "call", 20_000,
+         _setRootPath_keywords, loop_net=True),
+    Case(f"selection(), {ROWS:,} rows", "Python method", f"{ROWS:,} rows", 2, _selection),
+    Case(f"select() of {ROWS:,} paths", "Python method", f"{ROWS:,} paths", 2, _select),
+]
+
+NATIVE, PYTHON, LOOP = "native", "python", "loop"
+
+
+def _empty_loop(n):
+    for _ in itertools.repeat(None, n):
+        pass
+
+
+# --- the process under callgrind ---------------------------------------------
+
+class _NoMarks:
+    """Stands in for the marks library where there is none (tests)."""
+
+    def __getattr__(self, name):
+        return lambda *arguments: None
+
+
+def child(marks_library, scale):
+    """Run every case n and 2n times between marks (inside valgrind).
+
+    Without a marks library the runs happen unmarked: a check that they run."""
+    from PyQt6.QtWidgets import QApplication
+    import Tavro_Workspace.explorerview as module
+
+    app = QApplication.instance() or QApplication([])  # the panels are widgets
+    marks = ctypes.CDLL(marks_library) if marks_library else _NoMarks()
+    marks.cgmark_start()
+    runs = [("loop", LOOP, 20_000, _empty_loop)]
+    sides = []
+    for index, case in enumerate(CASES):
+        n = max(1, int(case.n * scale))
+        for name in (NATIVE, PYTHON):
+            sides.append(case.build(module, python=name == PYTHON))
+            runs.append((str(index), name, n, sides[-1].run))
+    for key, side, n, run in runs:
+        run(n)  # warm-up: the interpreter specialises its bytecode on first runs
+        for count in (n, 2 * n):
+            marks.cgmark_zero()
+            run(count)
+            marks.cgmark_dump(f"{key}|{side}|{count}".encode())
+    del app
+
+
+# --- the parent ----------------------------------------------------------------
+
+def _read_dumps(folder):
+    totals = {}
+    for path in glob.glob(os.path.join(folder, "callgrind.out.*")):
+        with open(path) as dump:
+            text = dump.read()
+        label = re.search(r"^desc: Trigger: Client Request: (.*)$", text, re.M)
+        total = re.search(r"^totals: (\d+)", text, re.M)
+        if label and total:
+            key, side, count = label.group(1).split("|")
+            totals[key, side, int(count)] = int(total.group(1))
+    return totals
+
+
+def per_operation(totals, key, side):
+    counts = sorted(count for k, s, count in totals if (k, s) == (key, side))
+    n, twice = counts
+    return (totals[key, side, twice] - totals[key, side, n]) / n
+
+
+def measure(marks_library, folder, scale=1.0, extra_valgrind=()):
+    """Instructions per operation, {(case index, side): Ir}, and an empty loop step's."""
+    command = ["valgrind", "--tool=callgrind", "--instr-atstart=no",
+               f"--callgrind-out-file={folder}/callgrind.out", *extra_valgrind,
+               sys.executable, "-m", "bench.machinery", marks_library, str(scale)]
+    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    done = subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True,
+                          cwd=root)
+    if done.returncode:
+        raise RuntimeError(f"callgrind run failed:\n{done.stderr[-3000:]}")
+    totals = _read_dumps(folder)
+    loop = per_operation(totals, "loop", LOOP)
+    result = {}
+    for index, case in enumerate(CASES):
+        for side in (NATIVE, PYTHON):
+            value = per_operation(totals, str(index), side)
+            result[index, side] = value - loop if case.loop_net else value
+    return result, loop
+
+
+if __name__ == "__main__":
+    child(sys.argv[1], float(sys.argv[2]))

@@ -1,0 +1,36 @@
+"""QViewToolBar: the row of a panel's title, buttons and separators."""
+from PyQt6.QtCore import QSize, Qt
+from PyQt6.QtGui import QAction
+from PyQt6.QtWidgets import QToolBar, QWidget
+
+
+class QViewToolBar(QToolBar):
+    """A panel toolbar whose items appear in the order of `addItem` calls.
+
+    Actions show as icon buttons (their text becomes the tooltip); widgets such
+    as a label, a spacer or a separator line are placed as they are.
+    """
+
+    def __init__(self, parent=None):
+        super().__init__(parent)
+        self._items = []
+        self.setMovable(False)
+        self.setFloatable(False)
+        self.setIconSize(QSize(16, 16))
+        self.setToolButtonStyle(Qt.ToolButtonStyle.ToolButtonIconOnly)
+
+    def addItem(self, item):
+        """Append an action (as a button) or a widget; returns the item."""
+        if isinstance(item, QAction):
+            self.addAction(item)
+        elif isinstance(item, QWidget):
+            self.addWidget(item)
+        else:
+            raise TypeError(f"a toolbar item must be a QAction or a QWidget, "
+                            f"not {type(item).__name__}")
+        self._items.append(item)
+        return item
+
+    def items(self):
+        """The items given to `addItem`, in order."""
+        return list(self._items)

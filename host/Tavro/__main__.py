@@ -1,0 +1,5 @@
+import sys
+
+from .app import main
+
+sys.exit(main())

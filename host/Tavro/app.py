@@ -1,0 +1,91 @@
+"""Running the demo host: `python -m Tavro [folder]`.
+
+With no display the window is rendered offscreen, saved as a PNG screenshot
+and the program exits, so the demo can be checked on a headless machine.
+"""
+import argparse
+import os
+import sys
+from pathlib import Path
+
+SETTLE_MS = 5000   # longest wait for the folder to load before a screenshot
+
+
+def _headless():
+    return not os.environ.get("DISPLAY") and not os.environ.get("WAYLAND_DISPLAY")
+
+
+def parse(argv):
+    parser = argparse.ArgumentParser(prog="python -m Tavro",
+                                     description="Demo host for the explorer panel.")
+    parser.add_argument("folder", nargs="?", help="folder to open (default: none)")
+    parser.add_argument("--screenshot", default="demo-screenshot.png", metavar="PNG",
+                        help="where a headless run writes its screenshot "
+                             "(default: %(default)s)")
+    args = parser.parse_args(argv)
+    if args.folder is not None and not Path(args.folder).is_dir():
+        parser.error(f"not a folder: {args.folder}")
+    return args
+
+
+def _readme(folder):
+    for path in sorted(folder.iterdir()):
+        if path.is_file() and path.name.lower().startswith("readme"):
+            return path
+    return None
+
+
+def _wait_for_folder(window, folder):
+    """Run the event loop until the panel has listed `folder` (or SETTLE_MS)."""
+    from PyQt6.QtCore import QEventLoop, QTimer
+
+    panel = window.panel()
+    model = getattr(getattr(panel, "_fileSystemView", None), "fsmodel", None)
+    loop = QEventLoop()
+    timer = QTimer(singleShot=True)
+    timer.timeout.connect(loop.quit)
+    if model is not None and folder is not None:
+        model.directoryLoaded.connect(
+            lambda loaded: loop.quit() if Path(loaded) == folder else None)
+        timer.start(SETTLE_MS)
+    else:
+        timer.start(200)
+    loop.exec()
+    # One more short turn so that sorting and layout reach the screen.
+    QTimer.singleShot(100, loop.quit)
+    loop.exec()
+
+
+def main(argv=None):
+    args = parse(sys.argv[1:] if argv is None else argv)
+    if _headless() and not os.environ.get("QT_QPA_PLATFORM"):
+        os.environ["QT_QPA_PLATFORM"] = "offscreen"
+
+    from PyQt6.QtWidgets import QApplication
+
+    from . import errors, tavro
+    from .commands_impl import HostCommands
+    from .mainwindow import MainWindow
+
+    app = QApplication(sys.argv[:1])
+    app.setApplicationName("Tavro")
+    errors.install_excepthook()
+    window = MainWindow(tavro)
+    commands = HostCommands(tavro, window).register()
+    folder = None
+    if args.folder is not None and commands.setWorkingFolder(args.folder):
+        folder = tavro.workspace.workingFolder()
+        readme = _readme(folder)
+        if readme is not None:
+            tavro.commands.execute("Nodra.openFile", readme)
+    window.show()
+
+    if app.platformName() not in ("offscreen", "minimal"):
+        return app.exec()
+    _wait_for_folder(window, folder)
+    shot = Path(args.screenshot).absolute()
+    if not window.grab().save(str(shot), "PNG"):
+        print(f"Could not write the screenshot to {shot}", file=sys.stderr)
+        return 1
+    print(f"No display: rendered offscreen; screenshot written to {shot}")
+    return 0

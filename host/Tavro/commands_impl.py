@@ -1,0 +1,162 @@
+"""The eight "Nodra." commands that the explorer panel asks the host to run.
+
+The logic lives here, apart from the window, and talks to the screen through
+a small `ui` object (the main window in the application, a fake in tests):
+
+    ui.panel()                      the explorer panel, or None
+    ui.askFolder(start)             a folder chosen by the user, or None
+    ui.confirm(title, question)     True when the user agrees
+    ui.showFile(content)            show a fileops.FileContent
+    ui.progress(title)              context manager giving a progress callback
+    ui.status(text)                 a short note for the status line
+"""
+from pathlib import Path
+
+from . import fileops, trash
+from .fileops import FileOpsError
+
+_LISTED = 5  # names spelled out in a confirmation before "and N more"
+
+
+def _names(paths):
+    names = [p.name or str(p) for p in paths[:_LISTED]]
+    more = len(paths) - len(names)
+    return ", ".join(names) + (f" and {more} more" if more > 0 else "")
+
+
+def _problems_text(problems):
+    lines = [message for _, message in problems[:_LISTED]]
+    if len(problems) > _LISTED:
+        lines.append(f"... and {len(problems) - _LISTED} more")
+    return "\n".join(lines)
+
+
+class HostCommands:
+    """Runs the explorer's host commands against `services` and `ui`."""
+
+    IDS = ("openFolder", "openFile", "selectOpenedFile", "copyFiles",
+           "pasteFiles", "deleteFiles", "newFile", "newFolder")
+
+    def __init__(self, services, ui):
+        self.services = services
+        self.ui = ui
+        self.copied = []        # paths remembered by copyFiles
+        self.openedFile = None
+
+    def register(self):
+        for name in self.IDS:
+            self.services.commands.register(f"Nodra.{name}", getattr(self, name))
+        return self
+
+    def _error(self, text):
+        self.services.window.showErrorMessage(text)
+
+    def _select(self, paths):
+        panel = self.ui.panel()
+        if panel is not None and paths:
+            panel.select([Path(p) for p in paths])
+
+    # ------------------------------------------------------------ folders
+
+    def setWorkingFolder(self, folder):
+        """Make `folder` the working folder of the workspace and the panel."""
+        folder = Path(folder).expanduser().resolve()
+        if not folder.is_dir():
+            self._error(f"{folder} is not a folder.")
+            return False
+        self.services.workspace.setWorkingFolder(folder)
+        panel = self.ui.panel()
+        if panel is not None:
+            panel.setWorkingFolder(folder)
+        self.ui.status(f"Opened {folder}")
+        return True
+
+    def openFolder(self):
+        folder = self.ui.askFolder(self.services.workspace.workingFolder())
+        if folder is not None:
+            self.setWorkingFolder(folder)
+
+    # ------------------------------------------------------------ files
+
+    def openFile(self, path):
+        content = fileops.read_for_viewer(path)
+        self.openedFile = Path(path)
+        self.ui.showFile(content)
+
+    def selectOpenedFile(self):
+        if self.openedFile is None:
+            self._error("No file is open.")
+        elif not self.openedFile.exists():
+            self._error(f"The opened file {self.openedFile} no longer exists.")
+        elif self.ui.panel() is None:
+            self._error("The explorer panel is not available.")
+        else:
+            self._select([self.openedFile])
+
+    def copyFiles(self, paths):
+        paths = [Path(p) for p in paths]
+        if not paths:
+            self.ui.status("Nothing selected to copy.")
+            return
+        self.copied = paths
+        self.ui.status(f"Copied {_names(paths)}: choose Paste to put a copy in a folder.")
+
+    def pasteFiles(self, folder):
+        if not self.copied:
+            self._error("Nothing to paste: copy files or folders first.")
+            return
+        try:
+            with self.ui.progress("Pasting files") as report:
+                result = fileops.paste(self.copied, folder, progress=report)
+        except FileOpsError as exc:
+            self._error(str(exc))
+            return
+        self._select(result.created)
+        if result.problems:
+            self._error(f"Some items were not pasted into {folder}:\n"
+                        + _problems_text(result.problems))
+        if result.cancelled:
+            self.ui.status(f"Paste cancelled after {len(result.created)} item(s).")
+        else:
+            self.ui.status(f"Pasted {len(result.created)} item(s) into {folder}.")
+
+    def deleteFiles(self, paths):
+        paths = [Path(p) for p in paths]
+        if not paths:
+            self._error("Nothing selected to delete.")
+            return
+        try:
+            trash.prepare()
+        except trash.TrashUnavailable as exc:
+            self._error(f"Cannot move to the trash: {exc}. Nothing was deleted.")
+            return
+        if not self.ui.confirm("Move to Trash",
+                               f"Move {len(paths)} item(s) to the trash?\n{_names(paths)}"):
+            return
+        moved, problems = [], []
+        for path in paths:
+            try:
+                trash.move_to_trash(path)
+                moved.append(path)
+            except trash.TrashUnavailable as exc:
+                problems.append((path, str(exc)))
+        if problems:
+            kept = "Nothing was deleted." if not moved else f"{len(moved)} item(s) were moved."
+            self._error("Cannot move to the trash:\n" + _problems_text(problems) + "\n" + kept)
+        if moved:
+            self.ui.status(f"Moved {_names(moved)} to the trash.")
+
+    def newFile(self, path):
+        self._create(fileops.create_file, path)
+
+    def newFolder(self, path):
+        self._create(fileops.create_folder, path)
+
+    def _create(self, make, path):
+        try:
+            created = make(path)
+        except FileOpsError as exc:
+            self._error(str(exc))
+            return
+        self._select([created])
+        self.ui.status(f"Created {created}")

@@ -1,0 +1,29 @@
+# Reliability checks beyond `make test`, each in a build folder of its own:
+#   make asan      the whole suite against an AddressSanitizer + UBSan build
+#   make fuzz      at least FUZZ_CALLS fuzzed calls of every native function
+#   make valgrind  memcheck over one scenario that runs every action
+# ARGS is passed on to pytest (asan, fuzz).
+
+ASAN_BUILD    ?= build-asan
+REL_BUILD     ?= build-rel
+FUZZ_CALLS    ?= 100000
+# A hang must fail the run rather than stall it: the suite under the sanitizer
+# takes minutes, the fuzzing run about ten.
+RELIABILITY_TIMEOUT ?= 3600
+
+.PHONY: asan fuzz valgrind
+
+asan:
+	@$(MAKE) build BUILD=$(ASAN_BUILD) BUILD_TYPE=RelWithDebInfo \
+	  CMAKE_ARGS=-DEXPLORERVIEW_SANITIZE=ON
+	timeout --foreground $(RELIABILITY_TIMEOUT) \
+	  $(PYTHON) tests/sanitizers/run_asan.py $(ASAN_BUILD) $(ARGS)
+
+fuzz: build
+	EXPLORERVIEW_FUZZ_CALLS=$(FUZZ_CALLS) timeout --foreground $(RELIABILITY_TIMEOUT) \
+	  $(PYTHON) -m pytest tests/test_fuzz.py -q -s $(ARGS)
+
+valgrind:
+	@$(MAKE) build BUILD=$(REL_BUILD) BUILD_TYPE=RelWithDebInfo
+	timeout --foreground $(RELIABILITY_TIMEOUT) \
+	  $(PYTHON) tests/sanitizers/run_valgrind.py $(REL_BUILD)

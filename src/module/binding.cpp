@@ -1,0 +1,166 @@
+// Argument binding: every call of a native function passes through here before
+// its body runs. Parameters are positional-or-keyword as in a Python `def`;
+// defaults come from the function's current __defaults__, as Python takes them.
+//
+// The common shape (all arguments positional, all parameters given) goes
+// straight to the body on the caller's own argument array. Everything else is
+// bound into a small fixed array by the slow path. Each error message is built
+// by a cold helper of its own, so the paths that succeed stay short.
+#include <algorithm>
+
+#include "module/errors.hpp"
+#include "module/function.hpp"
+
+namespace explorerview {
+
+namespace {
+
+constexpr int maxParams = 3;
+
+// ---- error messages (cold) --------------------------------------------------------
+
+// Wrong positional count, or a required parameter left unbound; `given` counts
+// the instance too.
+[[gnu::cold, gnu::noinline]] void positionalCountError(FunctionObject* fn, Py_ssize_t ndefaults,
+                                                       Py_ssize_t given) {
+    Py_ssize_t all = fn->row->nparams;
+    Py_ssize_t required = all - std::min(ndefaults, all);
+    bool tooFew = given < required;
+    const char* bound = ndefaults == 0 ? "exactly" : tooFew ? "at least" : "at most";
+    Py_ssize_t count = tooFew ? required : all;
+    PyErr_Format(PyExc_TypeError, "%.200U() takes %.8s %zd positional argument%.1s (%zd given)", fn->name,
+                 bound, count, count == 1 ? "" : "s", given);
+}
+
+[[gnu::cold, gnu::noinline]] void unexpectedKeywordError(FunctionObject* fn, PyObject* key) {
+    PyErr_Format(PyExc_TypeError, "%U() got an unexpected keyword argument '%U'", fn->name, key);
+}
+
+[[gnu::cold, gnu::noinline]] void multipleValuesError(FunctionObject* fn, PyObject* key) {
+    PyErr_Format(PyExc_TypeError, "%U() got multiple values for keyword argument '%U'", fn->name, key);
+}
+
+[[gnu::cold, gnu::noinline]] void keywordNotStringError(FunctionObject* fn) {
+    PyErr_Format(PyExc_TypeError, "%.200U() keywords must be strings", fn->name);
+}
+
+[[gnu::cold, gnu::noinline]] void lambdaArgumentsError(FunctionObject* fn, Py_ssize_t nargs) {
+    PyErr_Format(PyExc_TypeError, "%.200U() %s (%zd given)", fn->name, "takes no arguments", nargs);
+}
+
+[[gnu::cold, gnu::noinline]] void lambdaKeywordsError(FunctionObject* fn) {
+    PyErr_Format(PyExc_TypeError, "%.200U() %s", fn->name, "takes no keyword arguments");
+}
+
+[[gnu::cold, gnu::noinline]] void argumentTypeError(FunctionObject* fn, int index, PyObject* value) {
+    PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)",
+                 fn->row->spec->params[index], "list", Py_TYPE(value)->tp_name);
+}
+
+// A binding error is pending: it gets the function's traceback entry, at its
+// first line, and the call fails without running the body.
+[[gnu::cold, gnu::noinline]] PyObject* bindingFailed(FunctionObject* fn) {
+    errors::addEntry(*fn->row);
+    return nullptr;
+}
+
+// ---- binding ------------------------------------------------------------------------
+
+// The one argument check of the module, after binding: ExplorerView.select
+// takes an exact list, not a subclass and not another sequence.
+bool argumentsPass(FunctionObject* fn, PyObject* const* bound) {
+    if (fn->row->spec->check == ArgumentCheck::exactListAfterSelf && !PyList_CheckExact(bound[1])) {
+        argumentTypeError(fn, 1, bound[1]);
+        return false;
+    }
+    return true;
+}
+
+PyObject* run(FunctionObject* fn, PyObject* const* bound) {
+    Frame frame{*fn->row->spec, bound, fn->closure};
+    return errors::runBody(*fn->row, frame);
+}
+
+// The parameter that `key` names, or -1; -2 if comparing raised.
+int parameterIndex(FunctionObject* fn, PyObject* key) {
+    const constants::Row& row = *fn->row;
+    for (int i = 0; i < row.nparams; ++i)
+        if (row.params[i].ptr() == key) return i;
+    for (int i = 0; i < row.nparams; ++i) {
+        int equal = PyObject_RichCompareBool(row.params[i].ptr(), key, Py_EQ);
+        if (equal < 0) return -2;
+        if (equal) return i;
+    }
+    return -1;
+}
+
+[[gnu::noinline]] PyObject* bindSlowly(FunctionObject* fn, PyObject* const* args, Py_ssize_t nargs,
+                                       PyObject* kwnames) {
+    const int nparams = fn->row->nparams;
+    // Held for the whole call: the body may rebind __defaults__ while it runs.
+    py::object defaults = py::reinterpret_borrow<py::object>(fn->defaults);
+    const Py_ssize_t ndefaults = defaults ? PyTuple_GET_SIZE(defaults.ptr()) : 0;
+    if (nargs > nparams) {
+        positionalCountError(fn, ndefaults, nargs);
+        return bindingFailed(fn);
+    }
+
+    PyObject* bound[maxParams] = {};  // borrowed from the caller's arguments or `defaults`
+    std::copy(args, args + nargs, bound);
+    const Py_ssize_t nkwargs = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+    for (Py_ssize_t k = 0; k < nkwargs; ++k) {
+        PyObject* key = PyTuple_GET_ITEM(kwnames, k);
+        if (!PyUnicode_Check(key)) {
+            keywordNotStringError(fn);
+            return bindingFailed(fn);
+        }
+        int at = parameterIndex(fn, key);
+        if (at == -2) return bindingFailed(fn);
+        if (at < 0) {
+            unexpectedKeywordError(fn, key);
+            return bindingFailed(fn);
+        }
+        if (bound[at]) {
+            multipleValuesError(fn, key);
+            return bindingFailed(fn);
+        }
+        bound[at] = args[nargs + k];
+    }
+
+    // Defaults belong to the last parameters, as many as there are defaults
+    // (the last ones of an over-long tuple, as Python takes them).
+    const Py_ssize_t firstDefault = nparams - std::min<Py_ssize_t>(ndefaults, nparams);
+    for (int i = 0; i < nparams; ++i) {
+        if (bound[i]) continue;
+        if (i < firstDefault) {
+            positionalCountError(fn, ndefaults, i);
+            return bindingFailed(fn);
+        }
+        bound[i] = PyTuple_GET_ITEM(defaults.ptr(), ndefaults - nparams + i);
+    }
+    if (!argumentsPass(fn, bound)) return bindingFailed(fn);
+    return run(fn, bound);
+}
+
+}  // namespace
+
+PyObject* functionVectorcall(PyObject* callable, PyObject* const* args, std::size_t nargsf,
+                             PyObject* kwnames) noexcept {
+    FunctionObject* fn = reinterpret_cast<FunctionObject*>(callable);
+    const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    const bool keywords = kwnames && PyTuple_GET_SIZE(kwnames) > 0;
+
+    if (fn->row->spec->shape == CallShape::lambda) {
+        if (keywords) lambdaKeywordsError(fn);
+        else if (nargs) lambdaArgumentsError(fn, nargs);
+        else return run(fn, args);
+        return bindingFailed(fn);
+    }
+    if (!keywords && nargs == fn->row->nparams) {  // the common shape: nothing to rearrange
+        if (!argumentsPass(fn, args)) return bindingFailed(fn);
+        return run(fn, args);
+    }
+    return bindSlowly(fn, args, nargs, keywords ? kwnames : nullptr);
+}
+
+}  // namespace explorerview

@@ -1,0 +1,166 @@
+// The module's constants, built once at exec and kept for the life of the
+// process: the interned names, the default tuples, the builtin super and one
+// set of objects per function row (its code objects above all, so that every
+// function made from a row shares them as Python functions share theirs).
+#include "module/constants.hpp"
+
+#include <string_view>
+#include <unordered_map>
+
+#include "module/classes.hpp"
+#include "module/runtime.hpp"
+
+namespace explorerview::constants {
+
+namespace {
+
+struct Store {
+    py::object moduleName;
+    py::object noneDefault, falseDefault;  // (None,) and (False,)
+    py::object super;
+    std::unordered_map<const FunctionSpec*, Row> rows;  // node-based: Row addresses are stable
+    bool built = false;
+};
+
+// Never destroyed: its objects must outlive every function object, and static
+// destructors run when the interpreter may already be gone.
+Store& store() {
+    static Store* s = new Store;
+    return *s;
+}
+
+py::object str(const char* text) {
+    PyObject* s = PyUnicode_InternFromString(text);
+    if (!s) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(s);
+}
+
+py::object tupleOf(py::handle item) {
+    PyObject* t = PyTuple_Pack(1, item.ptr());
+    if (!t) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(t);
+}
+
+const ClassSpec* const allClasses[] = {&noFolderOpenedPageClass, &folderFirstSortModelClass,
+                                       &fileSystemViewClass, &explorerViewClass};
+
+// "ExplorerView._pasteFiles.<locals>.doPaste" -> "...ExplorerView._pasteFiles.doPaste";
+// the last part is the row's own name, which turns "<lambda>" into "lambda1".
+std::string tracebackNameOf(const FunctionSpec& spec) {
+    std::string qualname = spec.qualname;
+    constexpr std::string_view locals = ".<locals>";
+    for (auto at = qualname.find(locals); at != std::string::npos; at = qualname.find(locals))
+        qualname.erase(at, locals.size());
+    auto lastDot = qualname.rfind('.');
+    qualname = (lastDot == std::string::npos ? std::string() : qualname.substr(0, lastDot + 1)) + spec.name;
+    return std::string(fullName) + "." + qualname;
+}
+
+// A code object that describes the row as the compiler would describe the
+// `def` or `lambda`: name, parameters, first line, qualified name, plain
+// optimized/new-locals flags, and the given free variables. It is never run.
+py::object codeFor(const FunctionSpec& spec, const Row& row, py::handle freevars) {
+    const char* coName = spec.shape == CallShape::lambda ? "<lambda>" : spec.name;
+    PyCodeObject* empty = PyCode_NewEmpty(fileName, coName, spec.firstLine);
+    if (!empty) throw py::error_already_set();
+    py::object code = py::reinterpret_steal<py::object>(reinterpret_cast<PyObject*>(empty));
+    py::tuple varnames(row.nparams);
+    for (int i = 0; i < row.nparams; ++i) varnames[i] = row.params[i];
+    py::dict changes;
+    changes["co_argcount"] = row.nparams;
+    changes["co_nlocals"] = row.nparams;
+    changes["co_varnames"] = varnames;
+    changes["co_flags"] = CO_OPTIMIZED | CO_NEWLOCALS;
+    changes["co_qualname"] = str(spec.qualname);
+    changes["co_freevars"] = freevars;
+    PyObject* replace = PyObject_GetAttrString(code.ptr(), "replace");
+    if (!replace) throw py::error_already_set();
+    py::object method = py::reinterpret_steal<py::object>(replace);
+    PyObject* result = PyObject_VectorcallDict(method.ptr(), nullptr, 0, changes.ptr());
+    if (!result) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(result);
+}
+
+void addRow(const FunctionSpec& spec) {
+    auto& rows = store().rows;
+    if (rows.count(&spec)) return;
+    Row row;
+    row.spec = &spec;
+    while (row.nparams < 3 && spec.params[row.nparams]) {
+        row.params[row.nparams] = str(spec.params[row.nparams]);
+        ++row.nparams;
+    }
+    row.name = str(spec.name);
+    row.qualname = str(spec.qualname);
+    row.doc = spec.doc ? str(spec.doc) : py::none();
+    for (int i = 0; i < 3 && spec.annotations[i].name; ++i) {
+        row.annotations[i][0] = str(spec.annotations[i].name);
+        row.annotations[i][1] = str(spec.annotations[i].value);
+    }
+    py::tuple freeVar(1);
+    freeVar[0] = str(spec.usesSuper ? "__class__" : "self");
+    row.code = codeFor(spec, row, py::tuple());
+    row.codeWithFreeVar = codeFor(spec, row, freeVar);
+    row.tracebackName = tracebackNameOf(spec);
+    rows.emplace(&spec, std::move(row));
+    for (const FunctionSpec* inner : spec.inner)
+        if (inner) addRow(*inner);
+}
+
+}  // namespace
+
+void build() {
+    Store& s = store();
+    Name::internAll();
+    if (s.built) return;
+    s.moduleName = str(fullName);
+    s.noneDefault = tupleOf(Py_None);
+    s.falseDefault = tupleOf(Py_False);
+    s.built = true;
+}
+
+bool built() { return store().built; }
+
+void resolveSuper(py::handle builtins) {
+    py::object key = str("super");
+    PyObject* super = PyDict_GetItemWithError(builtins.ptr(), key.ptr());
+    if (!super) {
+        if (!PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%U' is not defined", key.ptr());
+        throw py::error_already_set();
+    }
+    store().super = py::reinterpret_borrow<py::object>(super);
+}
+
+py::handle builtinSuper() { return store().super; }
+
+void buildRows() {
+    for (const ClassSpec* cls : allClasses)
+        for (const FunctionSpec* method : cls->methods)
+            if (method) addRow(*method);
+}
+
+const Row& row(const FunctionSpec& spec) {
+    auto& rows = store().rows;
+    auto found = rows.find(&spec);
+    // Every row reachable from the class tables is built at exec; a row that
+    // is not is missing from its creator's `inner` list: say which.
+    if (found == rows.end()) {
+        PyErr_Format(PyExc_SystemError, "%s is not listed among the functions its creator makes",
+                     spec.qualname);
+        throw py::error_already_set();
+    }
+    return found->second;
+}
+
+py::handle moduleName() { return store().moduleName; }
+
+py::handle defaultsFor(Defaults defaults) {
+    switch (defaults) {
+        case Defaults::noneForLast: return store().noneDefault;
+        case Defaults::falseForLast: return store().falseDefault;
+        case Defaults::none: break;
+    }
+    return py::handle();
+}
+
+}  // namespace explorerview::constants

@@ -1,0 +1,27 @@
+// The one boundary between C++ and Python errors: bodies and exec steps throw,
+// this turns what they threw into the pending Python error and adds the
+// traceback entry that names the failing function.
+#pragma once
+
+#include <Python.h>
+
+#include "module/constants.hpp"
+#include "module/runtime.hpp"
+
+namespace explorerview::errors {
+
+// Runs the row's body: its result (a new reference), or null with the Python
+// error pending and the function's traceback entry added.
+PyObject* runBody(const constants::Row& row, Frame& frame) noexcept;
+
+// Sets the Python error for the C++ exception in flight. Call only inside a
+// catch block.
+void setFromCurrentException() noexcept;
+
+// The traceback entry of the row for the pending error, at the row's first line.
+void addEntry(const constants::Row& row) noexcept;
+
+// The traceback entry of a failed module exec.
+void addInitEntry() noexcept;
+
+}  // namespace explorerview::errors

@@ -1,0 +1,51 @@
+// What a running body reaches beyond its arguments: the values its function
+// closes over, and zero-argument super() for the constructors.
+#include "module/constants.hpp"
+#include "module/runtime.hpp"
+
+namespace explorerview {
+
+namespace {
+
+// Borrowed: the value in cell `i` of the closure, or null when the closure or
+// the cell is empty.
+PyObject* cellValue(PyObject* closure, std::size_t i) {
+    if (!closure || static_cast<std::size_t>(PyTuple_GET_SIZE(closure)) <= i) return nullptr;
+    return PyCell_GET(PyTuple_GET_ITEM(closure, static_cast<Py_ssize_t>(i)));
+}
+
+}  // namespace
+
+py::handle Frame::captured(std::size_t i) const {
+    PyObject* value = cellValue(closure, i);
+    if (!value) {
+        PyErr_SetString(PyExc_NameError,
+                        "cannot access free variable 'self' where it is not associated with a value"
+                        " in enclosing scope");
+        throw py::error_already_set();
+    }
+    return value;
+}
+
+py::object Frame::super() const {
+    PyObject* cls = cellValue(closure, 0);
+    if (!cls) {
+        PyErr_SetString(PyExc_RuntimeError, "super(): empty __class__ cell");
+        throw py::error_already_set();
+    }
+    PyObject* stack[] = {nullptr, cls, args[0]};
+    PyObject* result = PyObject_Vectorcall(constants::builtinSuper().ptr(), stack + 1,
+                                           2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
+    if (!result) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(result);
+}
+
+py::object captureOne(py::handle value) {
+    py::object cell = py::reinterpret_steal<py::object>(PyCell_New(value.ptr()));
+    if (!cell) throw py::error_already_set();
+    PyObject* closure = PyTuple_Pack(1, cell.ptr());
+    if (!closure) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(closure);
+}
+
+}  // namespace explorerview

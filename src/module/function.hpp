@@ -1,0 +1,40 @@
+// The native function type: the Python-visible object behind every method,
+// lambda and inner callback of the module. Laid out as Python's own function
+// objects are, so that it carries the same attributes and binds the same way.
+#pragma once
+
+#include <Python.h>
+
+#include "module/constants.hpp"
+
+namespace explorerview {
+
+struct FunctionObject {
+    PyObject_HEAD
+    vectorcallfunc vectorcall;  // first, beside the header: the call slot reads it on every call
+    const constants::Row* row;  // borrowed: rows live for the life of the process
+    PyObject* globals;          // __globals__: the module dict (read-only)
+    PyObject* builtins;         // __builtins__ (read-only)
+    PyObject* name;             // __name__: a str
+    PyObject* qualname;         // __qualname__: a str
+    PyObject* code;             // __code__: a code object
+    PyObject* defaults;         // __defaults__: a tuple, or null for None
+    PyObject* kwdefaults;       // __kwdefaults__: a dict, or null for None
+    PyObject* closure;          // __closure__: a tuple of cells, or null for None (read-only)
+    PyObject* doc;              // __doc__: anything; null reads as None
+    PyObject* dict;             // __dict__, created on first use
+    PyObject* weakreflist;
+    PyObject* module;           // __module__: anything; null reads as None
+    PyObject* annotations;      // __annotations__: a dict, or null (read as a new empty dict)
+};
+
+// The type, made ready once at exec; PyType_Ready ignores later calls.
+PyTypeObject& functionType();
+void readyFunctionType();
+
+// The vectorcall slot (binding.cpp): binds the arguments to the row's
+// parameters, checks them, and runs the body behind the one error boundary.
+PyObject* functionVectorcall(PyObject* callable, PyObject* const* args, std::size_t nargsf,
+                             PyObject* kwnames) noexcept;
+
+}  // namespace explorerview

@@ -1,0 +1,106 @@
+// The module's imports, each done as the Python import statement does it, so
+// that the host sees the same calls to the import system, the same fallback to
+// a submodule already in sys.modules, and the same errors.
+#include <initializer_list>
+
+#include "module/exec_steps.hpp"
+
+namespace explorerview::exec {
+
+namespace {
+
+py::object str(const char* text) {
+    PyObject* s = PyUnicode_InternFromString(text);
+    if (!s) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(s);
+}
+
+// __import__(name, globals, {}, fromlist, 0), through the builtins' __import__
+// so that a replaced one is honoured, as the statement honours it.
+py::object importModule(py::handle globals, py::handle name, py::handle fromlist) {
+    PyObject* builtins = PyEval_GetBuiltins();  // borrowed
+    PyObject* import = builtins ? PyDict_GetItemString(builtins, "__import__") : nullptr;
+    if (!import) {
+        PyErr_SetString(PyExc_ImportError, "__import__ not found");
+        throw py::error_already_set();
+    }
+    py::dict locals;
+    py::int_ level(0);
+    PyObject* stack[] = {nullptr, name.ptr(), globals.ptr(), locals.ptr(), fromlist.ptr(), level.ptr()};
+    PyObject* module = PyObject_Vectorcall(import, stack + 1, 5 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
+    if (!module) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(module);
+}
+
+// Borrowed: sys.modules[key], or null.
+PyObject* loadedModule(py::handle key) {
+    PyObject* modules = PyImport_GetModuleDict();  // borrowed
+    PyObject* found = PyDict_GetItemWithError(modules, key.ptr());
+    if (!found && PyErr_Occurred()) throw py::error_already_set();
+    return found;
+}
+
+// The IMPORT_FROM step: module.name, else the submodule sys.modules["M.name"]
+// (M being the module's __name__), else ImportError "cannot import name ...".
+py::object importFrom(py::handle module, py::handle name) {
+    PyObject* value = PyObject_GetAttr(module.ptr(), name.ptr());
+    if (value) return py::reinterpret_steal<py::object>(value);
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw py::error_already_set();
+    PyErr_Clear();
+    py::object packageName = py::reinterpret_steal<py::object>(PyObject_GetAttrString(module.ptr(), "__name__"));
+    if (!packageName) PyErr_Clear();
+    if (packageName && !PyUnicode_Check(packageName.ptr())) packageName = py::object();
+    if (packageName) {
+        py::object key = py::reinterpret_steal<py::object>(
+            PyUnicode_FromFormat("%U.%U", packageName.ptr(), name.ptr()));
+        if (!key) throw py::error_already_set();
+        if (PyObject* submodule = loadedModule(key)) return py::reinterpret_borrow<py::object>(submodule);
+    }
+    py::object message = py::reinterpret_steal<py::object>(PyUnicode_FromFormat("cannot import name %S", name.ptr()));
+    if (!message) throw py::error_already_set();
+    PyErr_SetImportError(message.ptr(), packageName.ptr(), nullptr);
+    throw py::error_already_set();
+}
+
+// from <moduleName> import <names...>: the loaded module when it already has
+// every name, else the import system with the names as the from-list; then
+// each name read and bound before the next is read.
+void fromImport(py::handle globals, const char* moduleName, std::initializer_list<const char*> names) {
+    py::object key = str(moduleName);
+    py::list fromlist;
+    for (const char* name : names) fromlist.append(str(name));
+
+    py::object module;
+    if (PyObject* loaded = loadedModule(key)) {
+        bool complete = true;
+        for (py::handle name : fromlist) complete = complete && PyObject_HasAttr(loaded, name.ptr());
+        if (complete) module = py::reinterpret_borrow<py::object>(loaded);
+    }
+    if (!module) module = importModule(globals, key, fromlist);
+
+    for (py::handle name : fromlist)
+        if (PyDict_SetItem(globals.ptr(), name.ptr(), importFrom(module, name).ptr()) < 0)
+            throw py::error_already_set();
+}
+
+}  // namespace
+
+void importNames(py::handle globals) {
+    // import os.path as osp: the statement imports "os.path", receives the
+    // top-level package and takes its attribute "path".
+    py::object os = importModule(globals, str("os.path"), py::none());
+    if (PyDict_SetItemString(globals.ptr(), "osp", importFrom(os, str("path")).ptr()) < 0)
+        throw py::error_already_set();
+
+    fromImport(globals, "typing", {"List"});
+    fromImport(globals, "pathlib", {"Path"});
+    fromImport(globals, "Tavro", {"tavro"});
+    fromImport(globals, "Kelpa",
+               {"QWidget", "QVBox", "Qt", "QLabel", "QViewToolBar", "QAction", "QRoundMenu", "QHSpacer",
+                "QKeySequence", "QKeyCombination", "QModelIndex", "MARGIN_LARGE", "QApplication", "QVLine",
+                "QPluginWidget", "QTreeView", "QFileSystemModel", "QDir", "QAbstractItemView",
+                "QScrollDelegate", "QStacked", "QPushButton", "QVSpacer", "QPoint", "QSortFilterProxyModel",
+                "QClipboard"});
+}
+
+}  // namespace explorerview::exec

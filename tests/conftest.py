@@ -1,0 +1,152 @@
+"""Shared fixtures: a recording stand-in for the host services, temporary
+folder trees, and waiting for a file system model to list a folder."""
+import os
+from pathlib import Path
+
+import pytest
+
+
+# ---------------------------------------------------------------- services double
+
+class _Commands:
+    def __init__(self, double):
+        self._double = double
+        self.result = None          # what execute returns
+
+    def execute(self, id, *args):
+        self._double.calls.append(("execute", (id, *args)))
+        return self.result
+
+
+class _Window:
+    def __init__(self, double):
+        self._double = double
+
+    def showErrorMessage(self, text):
+        self._double.calls.append(("showErrorMessage", (text,)))
+
+    def showTextInputBox(self, label, text, *, then):
+        self._double.calls.append(("showTextInputBox", (label, text)))
+        self._double.pendingPrompts.append(then)
+
+    def registerToolBar(self, toolbar):
+        self._double.calls.append(("registerToolBar", (toolbar,)))
+
+
+class _Workspace:
+    def __init__(self):
+        self.folder = None          # what workingFolder() returns; tests set it
+
+    def workingFolder(self):
+        return self.folder
+
+
+class TavroDouble:
+    """Records every call the module makes on the services object, in order,
+    as (method name, positional arguments) tuples in `calls`.
+
+    `showTextInputBox` takes `then` only as a keyword, as the host contract
+    says; the callbacks wait in `pendingPrompts` until `answer_prompt`.
+    """
+
+    def __init__(self):
+        self.calls = []
+        self.pendingPrompts = []
+        self.commands = _Commands(self)
+        self.window = _Window(self)
+        self.workspace = _Workspace()
+
+    def executed(self, id=None):
+        """Argument tuples of the executed commands (all, or those of `id`)."""
+        return [args for name, args in self.calls
+                if name == "execute" and (id is None or args[0] == id)]
+
+    def errors(self):
+        return [args[0] for name, args in self.calls if name == "showErrorMessage"]
+
+    def prompts(self):
+        return [args for name, args in self.calls if name == "showTextInputBox"]
+
+    def answer_prompt(self, text, ok=True):
+        """Close the oldest open prompt as the user would: calls its `then`."""
+        assert self.pendingPrompts, "no prompt is waiting for an answer"
+        then = self.pendingPrompts.pop(0)
+        return then(text, ok)
+
+
+@pytest.fixture
+def explorerview():
+    """The built module, or a skip while it cannot be imported."""
+    try:
+        import Tavro_Workspace.explorerview as module
+    except Exception as exc:  # not built yet, or a half-built module
+        pytest.skip(f"Tavro_Workspace.explorerview does not import: {exc}")
+    return module
+
+
+@pytest.fixture
+def tavro_double(explorerview, monkeypatch):
+    """Rebinds the module global `tavro` to a TavroDouble for one test."""
+    double = TavroDouble()
+    monkeypatch.setattr(explorerview, "tavro", double)
+    return double
+
+
+# ---------------------------------------------------------------- folder trees
+
+def make_tree(root, layout):
+    """Create `layout` under `root`: relative paths, a trailing "/" for a folder.
+
+    `layout` is a list of paths, or a dict from path to file content (str or
+    bytes; None for an empty file). Missing parent folders are created.
+    """
+    root = Path(root)
+    root.mkdir(parents=True, exist_ok=True)
+    items = layout.items() if isinstance(layout, dict) else ((path, None) for path in layout)
+    for relative, content in items:
+        path = root / relative
+        if relative.endswith("/"):
+            path.mkdir(parents=True, exist_ok=True)
+            continue
+        path.parent.mkdir(parents=True, exist_ok=True)
+        if isinstance(content, bytes):
+            path.write_bytes(content)
+        else:
+            path.write_text(content or "")
+    return root
+
+
+@pytest.fixture
+def folder_tree(tmp_path):
+    """Factory: `folder_tree(layout)` builds a new tree and returns its root."""
+    count = 0
+
+    def build(layout=(), name=None):
+        nonlocal count
+        count += 1
+        return make_tree(tmp_path / (name or f"tree{count}"), layout)
+
+    return build
+
+
+@pytest.fixture
+def wait_folder_loaded(qtbot):
+    """`with wait_folder_loaded(model, path): <start loading>` waits until the
+    QFileSystemModel `model` reports `path` as listed (its directoryLoaded)."""
+
+    def waiter(model, path, timeout=10000):
+        expected = os.path.realpath(path)
+        return qtbot.waitSignal(model.directoryLoaded, timeout=timeout,
+                                check_params_cb=lambda loaded: os.path.realpath(loaded) == expected)
+
+    return waiter
+
+
+@pytest.fixture
+def wait_rows(qtbot):
+    """`wait_rows(model, index, n)` waits until `index` of `model` has n rows."""
+
+    def waiter(model, index, count, timeout=10000):
+        qtbot.waitUntil(lambda: model.rowCount(index) == count, timeout=timeout)
+
+    return waiter

@@ -1,0 +1,201 @@
+"""`make asan`: the test suite against the AddressSanitizer + UBSan build.
+
+The interpreter is not instrumented, so the sanitizer runtimes are preloaded
+into it; PYTHONMALLOC=malloc sends every Python object through the sanitizer's
+allocator, so a reference the module drops too often shows up as a
+use-after-free instead of silently reusing a pymalloc block.
+
+Memory errors and undefined behaviour abort the process that meets them.
+Leaks are checked at the exit of every process (pytest and the subprocesses
+that tests start); the reports go to log files that this script reads after
+the run, so that a leak never changes pytest's own exit status:
+
+- a leak whose allocation the module asked for (its own code calls the
+  allocator, or calls the interpreter which does) is the module's: the run fails;
+- every other leak must belong to a library named in lsan.supp, or the run fails.
+
+Usage: run_asan.py BUILD_DIR [pytest arguments...]
+       run_asan.py --check LOG_DIR          (judge existing reports only)
+"""
+import os
+import re
+import shutil
+import subprocess
+import sys
+import xml.etree.ElementTree as ElementTree
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+ROOT = HERE.parents[1]
+SUPPRESSIONS = HERE / "lsan.supp"
+RUNTIMES = ("libasan.so.8", "libubsan.so.1")
+MODULE = re.compile(r"/explorerview[^/]*\.so$")
+RUNTIME = re.compile(r"/lib(asan|ubsan)\.so")
+INTERPRETER = re.compile(r"(^|/)(python3\.11|libpython3\.11[^/]*)$")
+
+# Each frame ends with its object file in braces, so that frames with debug
+# information (printed as file:line) still say which library they belong to.
+FRAME_FORMAT = "    #%n %p %F %L {%m}"
+FRAME = re.compile(r"^\s+#\d+ (?P<text>.*?) \{(?P<object>[^}]*)\}\s*$")
+
+
+def runtime_path(name):
+    """The gcc runtime library `name`, as the compiler that built the module finds it."""
+    found = subprocess.run(["g++", f"-print-file-name={name}"], capture_output=True,
+                           text=True, check=True).stdout.strip()
+    path = Path(found).resolve()
+    if not path.is_file():
+        sys.exit(f"run_asan: {name} not found (install gcc 12's libasan8 and libubsan1)")
+    return str(path)
+
+
+def sanitizer_environment(log_dir):
+    env = dict(os.environ)
+    common = [
+        f"log_path={log_dir}/KIND",
+        f"stack_trace_format='{FRAME_FORMAT}'",
+        "abort_on_error=1",            # errors abort even though exitcode is 0
+        "handle_abort=1",
+        "allocator_may_return_null=1",  # MemoryError as without the sanitizer
+    ]
+    env.update({
+        "LD_PRELOAD": " ".join(runtime_path(name) for name in RUNTIMES),
+        "PYTHONMALLOC": "malloc",
+        "ASAN_OPTIONS": ":".join(common).replace("KIND", "asan") + ":" + ":".join([
+            "detect_leaks=1",
+            "exitcode=0",                # leaks are judged from the logs, below
+            "fast_unwind_on_malloc=0",   # full stacks through the interpreter's frames
+            "malloc_context_size=40",
+            "detect_stack_use_after_return=0",
+        ]),
+        "UBSAN_OPTIONS": ":".join(common).replace("KIND", "ubsan")
+                         + ":print_stacktrace=1:halt_on_error=1",
+    })
+    return env
+
+
+# ------------------------------------------------------------------ reports
+
+def suppression_patterns():
+    patterns = []
+    for line in SUPPRESSIONS.read_text().splitlines():
+        line = line.strip()
+        if line.startswith("leak:"):
+            patterns.append(line[len("leak:"):])
+    return patterns
+
+
+def template_match(pattern, text):
+    """LeakSanitizer's matching: a substring, with '*' as a wildcard."""
+    regex = ".*".join(re.escape(part) for part in pattern.split("*"))
+    return re.search(regex, text) is not None
+
+
+def parse_report(text):
+    """Yield ("leak", header, frames) and ("error", text) records of one log."""
+    lines = text.splitlines()
+    i = 0
+    while i < len(lines):
+        line = lines[i]
+        if line.startswith(("Direct leak of", "Indirect leak of")):
+            frames = []
+            i += 1
+            while i < len(lines) and lines[i].strip():
+                match = FRAME.match(lines[i])
+                if match:
+                    frames.append((match["text"], match["object"]))
+                i += 1
+            yield "leak", line, frames
+            continue
+        if "ERROR: AddressSanitizer" in line or "runtime error:" in line:
+            end = i + 1
+            while end < len(lines) and not lines[end].startswith("SUMMARY:"):
+                end += 1
+            yield "error", "\n".join(lines[i:end + 1])
+            i = end
+        i += 1
+
+
+def owner_of(frames):
+    """Who asked for a leaked block: "module", or the frame that called the allocator."""
+    frames = [f for f in frames if not RUNTIME.search(f[1])]
+    if not frames:
+        return None
+    for text, obj in frames:
+        if MODULE.search(obj):
+            return "module"
+        if not INTERPRETER.search(obj):
+            break
+    return frames[0]
+
+
+def check(log_dir):
+    patterns = suppression_patterns()
+    suppressed = {}
+    failures = []
+    logs = sorted(Path(log_dir).glob("*san.*"))
+    for log in logs:
+        for record in parse_report(log.read_text(errors="replace")):
+            if record[0] == "error":
+                failures.append(f"{log.name}: sanitizer error\n{record[1]}")
+                continue
+            _, header, frames = record
+            owner = owner_of(frames)
+            stack = "\n".join(f"    {text} {{{obj}}}" for text, obj in frames)
+            if owner == "module":
+                failures.append(f"{log.name}: leak from the module\n  {header}\n{stack}")
+                continue
+            text, obj = owner if owner else ("", "")
+            pattern = next((p for p in patterns
+                            if template_match(p, obj) or template_match(p, text)), None)
+            if pattern is None:
+                failures.append(f"{log.name}: leak from a library lsan.supp does not name\n"
+                                f"  {header}\n{stack}")
+                continue
+            count, size = suppressed.get(pattern, (0, 0))
+            leaked = int(re.search(r"of (\d+) byte", header)[1])
+            suppressed[pattern] = (count + 1, size + leaked)
+    print(f"run_asan: {len(logs)} sanitizer report file(s) in {log_dir}")
+    for pattern, (count, size) in sorted(suppressed.items()):
+        print(f"run_asan:   {count:6d} leak(s), {size:9d} bytes  suppressed as {pattern}")
+    for failure in failures:
+        print(failure, file=sys.stderr)
+    print(f"run_asan: {len(failures)} report(s) from the module or unclassified")
+    return not failures
+
+
+def test_counts(junit):
+    """(tests run, failed, errors, skipped) from pytest's JUnit XML."""
+    if not junit.exists():
+        return None
+    root = ElementTree.parse(junit).getroot()
+    suite = root if root.tag == "testsuite" else root.find("testsuite")
+    return tuple(int(suite.get(k, 0)) for k in ("tests", "failures", "errors", "skipped"))
+
+
+def main(argv):
+    if len(argv) >= 2 and argv[0] == "--check":
+        return 0 if check(argv[1]) else 1
+    if not argv:
+        sys.exit(__doc__)
+    build = Path(argv[0]).resolve()
+    log_dir = build / "sanitizer-reports"
+    shutil.rmtree(log_dir, ignore_errors=True)
+    log_dir.mkdir(parents=True)
+    junit = log_dir / "junit.xml"
+    env = sanitizer_environment(log_dir)
+    env["PYTHONPATH"] = f"{build}:{ROOT / 'host'}"
+    command = [sys.executable, "-m", "pytest", f"--junitxml={junit}", *argv[1:]]
+    print("run_asan:", " ".join(command), flush=True)
+    status = subprocess.run(command, cwd=ROOT, env=env).returncode
+    counts = test_counts(junit)
+    if counts:
+        print("run_asan: %d tests under the sanitizers: %d failed, %d errors, %d skipped" % counts)
+    clean = check(log_dir)
+    if status != 0:
+        print(f"run_asan: pytest exited with status {status}", file=sys.stderr)
+    return 0 if status == 0 and clean else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

@@ -1,0 +1,446 @@
+"""The explorer panel through its real widgets on the host toolkit: what it
+shows after construction, its two states, selection as paths, the keys, clicks
+and menus a user reaches it with, and its lifetime."""
+import gc
+import weakref
+from pathlib import Path
+
+import pytest
+from conftest import TavroDouble
+from Kelpa import MARGIN_LARGE, QApplication, QKeySequence, QLabel, QPoint, Qt, QVSpacer, QWidget
+from PyQt6.QtCore import QObject, QTranslator
+from PyQt6.QtTest import QTest
+
+CTRL = Qt.KeyboardModifier.ControlModifier
+LEFT, RIGHT = Qt.MouseButton.LeftButton, Qt.MouseButton.RightButton
+SECTIONS = ["new", "copy-paste", "delete", "run-debug", "open-in"]
+FOLDER = ["a.txt", "B.txt", "sub/c.txt", "sub/inner/d.txt", "empty/"]
+
+# attribute, text, host icon name, shortcut as the user types it
+ACTIONS = [
+    ("_newFileOrFolderAction", "New File or Folder", "add", ""),
+    ("_newFileAction", "File", "text", ""),
+    ("_newFolderAction", "Folder", "folder", ""),
+    ("_selectOpenedFileAction", "Select Opened File", "locate", ""),
+    ("_expandSelectedAction", "Expand Selected", "expandAll", "Ctrl++"),
+    ("_collapseAllAction", "Collapse all", "collapseAll", "Ctrl+-"),
+    ("_copyAction", "Copy", "copy", "Ctrl+C"),
+    ("_copyPathAction", "Copy Path", None, ""),
+    ("_pasteAction", "Paste", "paste", "Ctrl+V"),
+    ("_deleteAction", "Delete", None, "Delete"),
+]
+
+
+@pytest.fixture
+def panel(qtbot, explorerview, tavro_double):
+    panel = explorerview.ExplorerView()
+    qtbot.addWidget(panel)
+    return panel
+
+
+@pytest.fixture
+def shown(qtbot, panel):
+    """The panel on screen, active, away from the screen's corner."""
+    panel.setGeometry(120, 90, 320, 420)
+    panel.show()
+    qtbot.waitExposed(panel)
+    panel.activateWindow()
+    qtbot.waitUntil(lambda: QApplication.activeWindow() is panel)
+    return panel
+
+
+@pytest.fixture
+def opened(qtbot, shown, folder_tree, wait_folder_loaded, wait_rows):
+    """The shown panel on a loaded folder with FOLDER in it: (panel, root)."""
+    root = folder_tree(FOLDER)
+    tree = shown._fileSystemView
+    with wait_folder_loaded(tree.fsmodel, root):
+        shown.setWorkingFolder(root)
+    wait_rows(tree.model(), tree.rootIndex(), 4)
+    return shown, root
+
+
+def proxy_index(panel, path):
+    view = panel._fileSystemView
+    return view.sortModel.mapFromSource(view.fsmodel.index(str(path)))
+
+
+def row_center(panel, path):
+    view = panel._fileSystemView
+    index = proxy_index(panel, path)
+    view.scrollTo(index)
+    return view.visualRect(index).center()
+
+
+def double_click(qtbot, panel, path):
+    """Two clicks on the item's row, the second one a double click, as a mouse sends them."""
+    viewport, pos = panel._fileSystemView.viewport(), row_center(panel, path)
+    qtbot.mouseClick(viewport, LEFT, pos=pos)
+    qtbot.mouseDClick(viewport, LEFT, pos=pos)
+
+
+def focused_tree(panel):
+    tree = panel._fileSystemView
+    tree.setFocus()
+    return tree
+
+
+# ---------------------------------------------------------------- construction
+
+@pytest.mark.parametrize("how", ["none", "positional", "keyword"])
+def test_parent_by_position_or_keyword(qtbot, explorerview, tavro_double, how):
+    window = QWidget()
+    qtbot.addWidget(window)
+    make = explorerview.ExplorerView
+    panel = {"none": make, "positional": lambda: make(window),
+             "keyword": lambda: make(parent=window)}[how]()
+    if how == "none":
+        qtbot.addWidget(panel)
+    assert panel.parent() is (None if how == "none" else window)
+
+
+def test_toolbar_registered_empty_then_filled_in_order(qtbot, explorerview, tavro_double):
+    at_registration = []
+    tavro_double.window.registerToolBar = lambda bar: at_registration.append((bar, bar.items()))
+    panel = explorerview.ExplorerView()
+    qtbot.addWidget(panel)
+
+    toolbar = panel._viewToolBar
+    assert at_registration == [(toolbar, [])]
+    assert toolbar.parent() is panel and toolbar.objectName() == "explorer-toolbar"
+    items = toolbar.items()
+    assert [type(item).__name__ for item in items] == \
+        ["QLabel", "QHSpacer", "QAction", "QVLine", "QAction", "QAction", "QAction"]
+    assert items[0] is panel._titleLabel
+    assert items[2] is panel._newFileOrFolderAction
+    assert items[4:] == [panel._selectOpenedFileAction, panel._expandSelectedAction,
+                         panel._collapseAllAction]
+    assert panel._titleLabel.text() == "Explorer" and panel._titleLabel.font().bold()
+    assert tavro_double.calls == []  # nothing executed while building
+
+
+def test_starts_on_the_placeholder_with_the_toolbar_disabled(panel):
+    stacked, page, tree = panel._stacked, panel._noFolderOpenedPage, panel._fileSystemView
+    assert [stacked.widget(i) for i in range(stacked.count())] == [page, tree]
+    assert stacked.currentWidget() is page
+    assert not panel._viewToolBar.isEnabled()
+    assert panel.workingFolder() is None
+    assert tree.parent() is stacked and QObject.parent(tree.fsmodel) is tree
+    layout = panel.layout()
+    assert [layout.itemAt(i).widget() for i in range(layout.count())] == [panel._viewToolBar, stacked]
+    assert layout.spacing() == 0
+
+
+@pytest.mark.parametrize("attribute, text, icon, keys", ACTIONS)
+def test_action_text_icon_and_shortcut(panel, attribute, text, icon, keys):
+    action = getattr(panel, attribute)
+    assert (action.text(), action.iconName()) == (text, icon)
+    assert action.shortcut() == QKeySequence(keys)
+
+
+def test_the_tree_carries_the_shortcut_actions(panel):
+    assert panel._fileSystemView.actions() == [
+        panel._expandSelectedAction, panel._collapseAllAction,
+        panel._copyAction, panel._pasteAction, panel._deleteAction]
+
+
+def test_menus_ids_titles_sections_and_entries(panel):
+    new_menu = panel._newFileMenu
+    context = panel._fileSystemViewContextMenu
+    sub_menu = panel._fileSystemViewContextNewFileSubMenu
+    both = [panel._newFileAction, panel._newFolderAction]
+
+    assert (new_menu.id(), new_menu.title()) == ("explorer-new-file-menu", "New")
+    assert new_menu.sectionNames() == [] and new_menu.unsectionedActions() == both
+    assert (sub_menu.id(), sub_menu.title()) == ("file-system-view-new-file-sub-menu", "New")
+    assert sub_menu.unsectionedActions() == both
+
+    assert (context.id(), context.title()) == ("file-system-view-context-menu", "")
+    assert context.sections() == [
+        ("new", [sub_menu.menuAction()]),
+        ("copy-paste", [panel._copyAction, panel._copyPathAction, panel._pasteAction]),
+        ("delete", [panel._deleteAction]),
+        ("run-debug", []),
+        ("open-in", []),
+    ]
+    assert context.unsectionedActions() == []
+
+
+def test_placeholder_page_on_its_own(qtbot, explorerview, tavro_double):
+    page = explorerview.NoFolderOpenedPage()
+    qtbot.addWidget(page)
+    layout = page.layout()
+    label, button, spacer = (layout.itemAt(i).widget() for i in range(layout.count()))
+    assert isinstance(label, QLabel) and label.wordWrap()
+    assert label.text() == "You have not yet opened a folder."
+    assert button is page._openFolderButton and button.text() == "Open Folder"
+    assert button.maximumWidth() == 300
+    assert isinstance(spacer, QVSpacer)
+    assert layout.contentsMargins() == MARGIN_LARGE
+
+
+class Bracketing(QTranslator):
+    """Translates every text to itself in brackets; remembers the contexts."""
+
+    def __init__(self):
+        super().__init__()
+        self.contexts = set()
+
+    def translate(self, context, source, disambiguation=None, n=-1):
+        self.contexts.add(context)
+        return f"[{source}]"
+
+    def isEmpty(self):
+        return False
+
+
+@pytest.fixture
+def bracketing(qapp):
+    translator = Bracketing()
+    qapp.installTranslator(translator)
+    yield translator
+    qapp.removeTranslator(translator)
+
+
+def test_installed_translation_changes_what_the_panel_shows(bracketing, panel):
+    assert panel._titleLabel.text() == "[Explorer]"
+    for attribute, text, _, _ in ACTIONS:
+        assert getattr(panel, attribute).text() == f"[{text}]"
+    assert panel._newFileMenu.title() == panel._fileSystemViewContextNewFileSubMenu.title() == "[New]"
+    page = panel._noFolderOpenedPage
+    assert page._openFolderButton.text() == "[Open Folder]"
+    assert page.findChild(QLabel).text() == "[You have not yet opened a folder.]"
+    # Translation files are keyed by the class that asks.
+    assert {"ExplorerView", "NoFolderOpenedPage"} <= bracketing.contexts
+
+
+# ---------------------------------------------------------------- working folder
+
+@pytest.mark.parametrize("spell", [Path, str])
+def test_opening_and_closing_a_folder(panel, tmp_path, spell):
+    panel.setWorkingFolder(spell(tmp_path))
+    assert panel._stacked.currentWidget() is panel._fileSystemView
+    assert panel._viewToolBar.isEnabled()
+    assert panel.workingFolder() == tmp_path and isinstance(panel.workingFolder(), Path)
+
+    panel.setWorkingFolder(None)
+    assert panel._stacked.currentWidget() is panel._noFolderOpenedPage
+    assert not panel._viewToolBar.isEnabled()
+    assert panel.workingFolder() is None
+    assert panel._fileSystemView.rootPath() == tmp_path  # the tree keeps its root
+
+    panel.setWorkingFolder(None)  # repeating is harmless
+    panel.setWorkingFolder(tmp_path)
+    panel.setWorkingFolder(tmp_path)
+    assert panel.workingFolder() == tmp_path and panel._viewToolBar.isEnabled()
+
+
+@pytest.mark.parametrize("target", ["missing", "file.txt"])
+def test_folder_the_model_rejects(panel, tavro_double, folder_tree, target):
+    root = folder_tree(["file.txt"])
+    panel.setWorkingFolder(root)
+    panel.setWorkingFolder(root / target)
+    assert tavro_double.errors() == ["Directory not found."]
+    assert panel._stacked.currentWidget() is panel._fileSystemView
+    assert panel._viewToolBar.isEnabled()
+    assert panel.workingFolder() == root
+
+
+# ---------------------------------------------------------------- selection
+
+def test_select_then_selection_round_trip(opened):
+    panel, root = opened
+    view = panel._fileSystemView
+    wanted = [root / "sub" / "inner" / "d.txt", root / "a.txt", str(root / "sub")]
+    assert panel.select(wanted) is None
+
+    got = panel.selection()
+    assert all(type(p) is type(root) for p in got)
+    assert sorted(got) == sorted(Path(p) for p in wanted)
+    # In the selection model's order, whatever order the tree shows them in.
+    model_order = [view.fsmodel.filePath(view.sortModel.mapToSource(i))
+                   for i in view.selectionModel().selectedRows()]
+    assert [str(p) for p in got] == model_order
+    # Each item's own folder was opened for it; the current item is untouched.
+    assert view.isExpanded(proxy_index(panel, root / "sub" / "inner"))
+    assert not view.currentIndex().isValid()
+
+
+def test_select_replaces_skips_unknown_paths_and_clears(opened):
+    panel, root = opened
+    panel.select([root / "a.txt"])
+    panel.select([root / "nowhere.txt", root / "B.txt", "not/a/path"])
+    assert panel.selection() == [root / "B.txt"]
+    panel.select([])
+    assert panel.selection() == []
+
+
+class PathList(list):
+    pass
+
+
+@pytest.mark.parametrize("wrong", [("x",), None, PathList(), "a.txt"])
+def test_select_refuses_anything_but_a_list(opened, wrong):
+    panel, root = opened
+    panel.select([root / "a.txt"])
+    with pytest.raises(TypeError) as caught:
+        panel.select(wrong)
+    assert str(caught.value) == \
+        f"Argument 'paths' has incorrect type (expected list, got {type(wrong).__name__})"
+    assert panel.selection() == [root / "a.txt"]
+
+
+# ---------------------------------------------------------------- keys and clicks
+
+def test_copy_and_delete_send_the_selection_read_when_they_fire(qtbot, opened, tavro_double):
+    panel, root = opened
+    tree = focused_tree(panel)
+    qtbot.keyClick(tree, Qt.Key.Key_C, CTRL)
+    panel.select([root / "B.txt"])
+    qtbot.keyClick(tree, Qt.Key.Key_Delete)
+    panel.select([root / "a.txt"])
+    qtbot.keyClick(tree, Qt.Key.Key_C, CTRL)
+    assert tavro_double.executed() == [
+        ("Nodra.copyFiles", []),
+        ("Nodra.deleteFiles", [root / "B.txt"]),
+        ("Nodra.copyFiles", [root / "a.txt"]),
+    ]
+
+
+def test_select_opened_file_button_sends_no_selection(qtbot, opened, tavro_double):
+    panel, root = opened
+    panel.select([root / "a.txt"])
+    button = panel._viewToolBar.widgetForAction(panel._selectOpenedFileAction)
+    qtbot.mouseClick(button, LEFT)
+    qtbot.mouseClick(button, LEFT)
+    assert tavro_double.executed() == [("Nodra.selectOpenedFile",)] * 2
+
+
+def test_handlers_return_what_the_command_returned(explorerview, panel, tavro_double):
+    # The handlers sit behind the toolkit's connections; the collector sees them.
+    function = type(explorerview.ExplorerView.select)
+    handlers = {
+        f.__name__: f for f in gc.get_objects()
+        if isinstance(f, function) and f.__qualname__ == "ExplorerView.__init__.<locals>.<lambda>"
+        and (f.__closure__ is None or f.__closure__[0].cell_contents is panel)}
+    select_opened, copy, delete = handlers["lambda1"], handlers["lambda2"], handlers["lambda3"]
+    assert select_opened.__closure__ is None
+    assert copy.__closure__[0] is delete.__closure__[0]  # one shared capture
+
+    tavro_double.commands.result = answer = object()
+    assert copy() is answer and delete() is answer and select_opened() is answer
+
+
+def test_double_click_opens_a_file_once_and_not_a_folder(qtbot, opened, tavro_double):
+    panel, root = opened
+    with qtbot.waitSignal(panel._fileSystemView.doubleClicked):
+        double_click(qtbot, panel, root / "a.txt")
+    assert tavro_double.executed() == [("Nodra.openFile", root / "a.txt")]
+    assert isinstance(tavro_double.executed()[0][1], Path)
+
+    with qtbot.waitSignal(panel._fileSystemView.doubleClicked):
+        double_click(qtbot, panel, root / "sub")
+    assert len(tavro_double.executed()) == 1
+    # The tree's own handling opens the folder.
+    assert panel._fileSystemView.isExpanded(proxy_index(panel, root / "sub"))
+
+
+def test_ctrl_plus_expands_the_current_item_recursively_ctrl_minus_collapses(
+        qtbot, opened, wait_folder_loaded):
+    panel, root = opened
+    tree = focused_tree(panel)
+
+    def expanded(*names):
+        # Indexes are looked up afresh: rows arriving from the model move them.
+        return [tree.isExpanded(proxy_index(panel, root / name)) for name in names]
+
+    # Nothing is current: the selection alone is not what gets expanded.
+    panel.select([root / "empty"])
+    qtbot.keyClick(tree, Qt.Key.Key_Plus, CTRL)
+    assert expanded("empty") == [False]
+
+    for folder in ("sub", "sub/inner"):  # let the model list both levels
+        with wait_folder_loaded(tree.fsmodel, root / folder):
+            tree.expand(proxy_index(panel, root / folder))
+    qtbot.keyClick(tree, Qt.Key.Key_Minus, CTRL)
+    assert expanded("sub", "sub/inner") == [False, False]
+
+    qtbot.mouseClick(tree.viewport(), LEFT, pos=row_center(panel, root / "sub"))
+    assert tree.currentIndex() == proxy_index(panel, root / "sub")
+    qtbot.keyClick(tree, Qt.Key.Key_Plus, CTRL)
+    assert expanded("sub", "sub/inner", "empty") == [True, True, False]
+
+
+def test_open_folder_button_asks_the_current_host_each_press(
+        qtbot, shown, tavro_double, explorerview, monkeypatch):
+    button = shown._noFolderOpenedPage._openFolderButton
+    qtbot.mouseClick(button, LEFT)
+    qtbot.mouseClick(button, LEFT)
+    assert tavro_double.executed() == [("Nodra.openFolder",)] * 2
+
+    other = TavroDouble()
+    monkeypatch.setattr(explorerview, "tavro", other)
+    qtbot.mouseClick(button, LEFT)
+    assert other.executed() == [("Nodra.openFolder",)]
+    assert len(tavro_double.executed()) == 2
+
+
+# ---------------------------------------------------------------- menus
+
+@pytest.mark.parametrize("where", ["corner", "below the rows"])
+def test_right_click_opens_the_context_menu_at_the_pointer(qtbot, opened, where):
+    panel, root = opened
+    viewport = panel._fileSystemView.viewport()
+    point = QPoint(0, 0) if where == "corner" else QPoint(10, viewport.height() - 10)
+    panel.select([root / "a.txt"])
+    menu = panel._fileSystemViewContextMenu
+    with qtbot.waitSignal(menu.aboutToShow):
+        QTest.mouseClick(panel.windowHandle(), RIGHT, Qt.KeyboardModifier.NoModifier,
+                         viewport.mapTo(panel, point))
+    try:
+        assert menu.isVisible()
+        assert menu.pos() == viewport.mapToGlobal(point)
+        assert menu.pos() != panel._fileSystemView.mapToGlobal(point)  # not the frame's corner
+        assert [a.text() for a in menu.actions() if not a.isSeparator()] == \
+            ["New", "Copy", "Copy Path", "Paste", "Delete"]
+        assert panel.selection() == [root / "a.txt"]
+    finally:
+        menu.close()
+
+
+def test_new_button_drops_its_menu_below_itself(qtbot, opened):
+    panel, _ = opened
+    button = panel._viewToolBar.widgetForAction(panel._newFileOrFolderAction)
+    menu = panel._newFileMenu
+    with qtbot.waitSignal(menu.aboutToShow):
+        qtbot.mouseClick(button, LEFT, pos=QPoint(button.width() - 2, 3))
+    try:
+        assert menu.pos() == button.mapToGlobal(QPoint(0, button.height() - 1))
+        assert [a.text() for a in menu.actions()] == ["File", "Folder"]
+    finally:
+        menu.close()
+
+
+# ---------------------------------------------------------------- lifetime
+
+@pytest.mark.parametrize("ending", ["last reference dropped", "deleted by Qt first"])
+def test_panel_leaves_nothing_alive(qtbot, explorerview, tavro_double, folder_tree, ending):
+    root = folder_tree(FOLDER)
+    panel = explorerview.ExplorerView()
+    panel.setWorkingFolder(root)
+    panel.select([root / "a.txt"])
+    for name in ("_copyAction", "_deleteAction", "_selectOpenedFileAction",
+                 "_expandSelectedAction", "_collapseAllAction"):
+        getattr(panel, name).trigger()
+    assert len(tavro_double.executed()) == 3
+    watched = [weakref.ref(o) for o in (
+        panel, panel._copyAction, panel._deleteAction, panel._fileSystemView,
+        panel._noFolderOpenedPage, panel._fileSystemViewContextMenu, panel._newFileMenu)]
+    tavro_double.calls.clear()  # the recorded toolbar is the panel's child
+
+    if ending == "deleted by Qt first":
+        with qtbot.waitSignal(panel.destroyed):
+            panel.deleteLater()
+    del panel
+    gc.collect()
+    assert [ref() for ref in watched] == [None] * len(watched)

@@ -1,0 +1,324 @@
+"""The file tree: folder-first order of real folders through the host's model,
+the comparison hook on its own, and the view's set-up and root changes."""
+import errno
+import os
+import traceback
+from pathlib import Path
+from types import SimpleNamespace
+
+import pytest
+from Kelpa import QAbstractItemView, QDir, QFileSystemModel, QScrollDelegate, Qt, QWidget
+
+from Tavro_Workspace import explorerview as ev
+
+LESS_THAN = "Tavro_Workspace.explorerview.FolderFirstSortModel.lessThan"
+SET_ROOT_PATH = "Tavro_Workspace.explorerview.FileSystemView.setRootPath"
+NO_PERMISSION = "You don't have the right permissions to open this directory."
+NOT_FOUND = "Directory not found."
+
+# Each name probes one part of the rule: case is ignored, "_" and "." sort by
+# code point, digits are not numbers, lower() is the full Unicode mapping
+# ("İ" becomes two characters) and code points, not UTF-16 units, decide
+# ("ﬁ" U+FB01 before the astral "𝐀"). README/readme only differ in case.
+FOLDERS = ["zeta", "Build", "assets", "cmake", "_private", "Alpha", ".config", "Ωmega"]
+FILES = [".gitignore", "0.txt", "9.txt", "a.txt", "alpha.txt", "file10", "file2",
+         "Straße", "strasse", "İstanbul", "istanbul", "iz", "ωmega.txt", "𝐀bc", "ﬁle",
+         "README", "readme", "_notes", "Zed"]
+NESTED = {"sub": None, "B.txt": "", "a.txt": "", "_x": ""}
+
+
+def folder_first(names, is_dir):
+    return sorted(filter(is_dir, names), key=str.lower) + \
+        sorted((n for n in names if not is_dir(n)), key=str.lower)
+
+
+@pytest.fixture
+def view(qtbot):
+    view = ev.FileSystemView()
+    qtbot.addWidget(view)
+    return view
+
+
+@pytest.fixture
+def shown(monkeypatch):
+    """The texts the view hands to the host's error message, in order."""
+    texts = []
+    window = SimpleNamespace(showErrorMessage=texts.append)
+    monkeypatch.setattr(ev, "tavro", SimpleNamespace(window=window))
+    return texts
+
+
+@pytest.fixture
+def table(tmp_path):
+    for name in FOLDERS:
+        (tmp_path / name).mkdir()
+    for name in FILES:
+        (tmp_path / name).write_text("")
+    for name, content in NESTED.items():
+        target = tmp_path / "zeta" / name
+        target.mkdir() if content is None else target.write_text(content)
+    # Symbolic links are left out of the tree.
+    (tmp_path / "link").symlink_to(tmp_path / "a.txt")
+    (tmp_path / "folder-link").symlink_to(tmp_path / "assets")
+    return tmp_path
+
+
+def wait_for_rows(qtbot, view, parent, count):
+    """The names under `parent` (a callable: proxy indexes go stale as rows arrive)."""
+    model = view.model()
+    qtbot.waitUntil(lambda: model.rowCount(parent()) == count, timeout=5000)
+    return [model.index(row, 0, parent()).data() for row in range(count)]
+
+
+def loaded(qtbot, view, folder, count):
+    assert view.setRootPath(folder) is True
+    return wait_for_rows(qtbot, view, view.rootIndex, count)
+
+
+def test_children_come_folders_first_by_lowered_name(qtbot, view, table):
+    names = loaded(qtbot, view, table, len(FOLDERS) + len(FILES))
+    expected = folder_first(FOLDERS + FILES, FOLDERS.__contains__)
+    # README and readme tie, so either may come first.
+    assert [n.lower() for n in names] == [n.lower() for n in expected]
+    assert sorted(names) == sorted(expected)
+
+    zeta = lambda: view.sortModel.mapFromSource(view.fsmodel.index(str(table / "zeta")))  # noqa: E731
+    view.model().fetchMore(zeta())
+    nested = wait_for_rows(qtbot, view, zeta, len(NESTED))
+    assert nested == folder_first(list(NESTED), lambda n: NESTED[n] is None)
+
+
+def test_comparison_of_real_entries(qtbot, view, table):
+    loaded(qtbot, view, table, len(FOLDERS) + len(FILES))
+    index = lambda name: view.fsmodel.index(str(table / name))  # noqa: E731
+    for name in ("zeta", "a.txt"):
+        assert view.sortModel.lessThan(index(name), index(name)) is False
+    assert view.sortModel.lessThan(index("README"), index("readme")) is False
+    assert view.sortModel.lessThan(index("readme"), index("README")) is False
+    assert view.sortModel.lessThan(index("zeta"), index("a.txt")) is True
+    assert view.sortModel.lessThan(index("a.txt"), index("zeta")) is False
+
+
+def test_sort_model_passes_the_model_tester(qtbot, view, table, qtmodeltester):
+    loaded(qtbot, view, table, len(FOLDERS) + len(FILES))
+    qtmodeltester.check(view.sortModel)
+
+
+class Name(str):
+    """A file name whose lower() hands back a chosen object."""
+
+    def __new__(cls, text, lowered=None):
+        name = super().__new__(cls, text)
+        name.lowered = lowered
+        return name
+
+    def lower(self):
+        return self.lowered if self.lowered is not None else str.lower(self)
+
+
+class FakeModel:
+    """isDir/fileName over plain entries (name, isDir); `fail` names a call that raises."""
+
+    def __init__(self, fail=None, error=None):
+        self.fail, self.error, self.calls = fail, error, []
+
+    def _answer(self, call, value):
+        self.calls.append(call)
+        if call == self.fail:
+            raise self.error
+        return value
+
+    def isDir(self, entry):
+        return self._answer("isDir", entry[1])
+
+    def fileName(self, entry):
+        return self._answer("fileName", entry[0])
+
+
+@pytest.fixture
+def proxy(qapp):
+    model = QFileSystemModel()
+    proxy = ev.FolderFirstSortModel(fsModel=model)
+    assert proxy.fsModel is model and proxy.sourceModel() is model
+    assert proxy.parent() is None
+    yield proxy
+    proxy.setSourceModel(None)
+
+
+def test_comparison_returns_what_python_gave(proxy):
+    proxy.fsModel = FakeModel()
+    folder_flag, file_flag = "folder", ""
+    assert proxy.lessThan(("b", folder_flag), ("a", file_flag)) is folder_flag
+    assert proxy.lessThan(("a", file_flag), ("b", folder_flag)) is file_flag
+
+    verdict = object()
+
+    class Lowered:
+        def __lt__(self, other):
+            return verdict
+    assert proxy.lessThan((Name("x", Lowered()), 0), ("y", 0)) is verdict
+
+
+def test_model_is_read_afresh_for_every_call(proxy):
+    first, second = FakeModel(), FakeModel()
+    proxy.fsModel = first
+    assert proxy.lessThan(("a", False), ("B", False)) is True
+    proxy.fsModel = second
+    assert proxy.lessThan(("a", False), ("B", True)) is False
+    assert first.calls == ["isDir", "isDir", "fileName", "fileName"]
+    assert second.calls == ["isDir", "isDir"]
+
+    # Swapped between the calls of one comparison: each call sees the newest.
+    models = [FakeModel() for _ in range(4)]
+    holder = type("Holder", (), {"fsModel": property(lambda self: models.pop(0))})()
+    seen = list(models)
+    assert ev.FolderFirstSortModel.lessThan(holder, ("a", 0), ("b", 0)) is True
+    assert [m.calls for m in seen] == [["isDir"], ["isDir"], ["fileName"], ["fileName"]]
+
+
+class Touchy:
+    """Refuses to be compared."""
+
+    def __ne__(self, other):
+        raise LookupError("no verdict")
+
+    __lt__ = __ne__
+
+
+@pytest.mark.parametrize("left, fail", [
+    (("a", False), "isDir"),
+    (("a", False), "fileName"),
+    ((Name("a", Touchy()), False), None),         # the lowered names are compared
+    (("a", Touchy()), None),                       # the isDir results are compared
+])
+def test_model_errors_propagate_with_traceback_entry(proxy, left, fail):
+    error = LookupError("model gone")
+    proxy.fsModel = FakeModel(fail, error)
+    with pytest.raises(LookupError) as caught:
+        proxy.lessThan(left, ("b", False))
+    if fail:
+        assert caught.value is error
+    assert LESS_THAN in [frame.name for frame in traceback.extract_tb(caught.tb)]
+
+
+def test_view_right_after_construction(qtbot):
+    parent = QWidget()
+    qtbot.addWidget(parent)
+    view = ev.FileSystemView(parent=parent)
+    fsmodel, sort_model = view.fsmodel, view.sortModel
+    assert view.parent() is parent and fsmodel.parent() is view
+    assert view.model() is sort_model and sort_model.fsModel is fsmodel
+    assert sort_model.sourceModel() is fsmodel
+    assert not fsmodel.isReadOnly() and not fsmodel.nameFilterDisables()
+    assert fsmodel.filter() == (QDir.Filter.AllEntries | QDir.Filter.NoSymLinks
+                                | QDir.Filter.NoDotAndDotDot | QDir.Filter.Hidden)
+    assert fsmodel.columnCount() > 1
+    assert [c for c in range(fsmodel.columnCount()) if not view.isColumnHidden(c)] == [0]
+    assert view.isHeaderHidden() and not view.isAnimated()
+    assert not view.rootIndex().isValid()
+    assert (sort_model.sortColumn(), sort_model.sortOrder()) == (0, Qt.SortOrder.AscendingOrder)
+    assert not view.isSortingEnabled()
+    assert view.selectionMode() == QAbstractItemView.SelectionMode.ExtendedSelection
+    assert view.dragEnabled()
+    assert view.dragDropMode() == QAbstractItemView.DragDropMode.DragDrop
+    assert view.editTriggers() == QAbstractItemView.EditTrigger.NoEditTriggers
+    assert len(view.findChildren(QScrollDelegate)) == 1
+    assert isinstance(view.rootPath(), Path)
+
+
+class Spelled:
+    """Not a path type at all, but its str() is one."""
+
+    def __init__(self, path):
+        self.path = path
+
+    def __str__(self):
+        return str(self.path)
+
+
+@pytest.mark.parametrize("spell", [str, Path, Spelled])
+def test_root_path_from_str_path_or_anything_spelling_one(qtbot, view, tmp_path, spell):
+    (tmp_path / "one").mkdir()
+    assert loaded(qtbot, view, spell(tmp_path), 1) == ["one"]
+    assert view.rootPath() == tmp_path and isinstance(view.rootPath(), Path)
+    assert view.sortModel.mapToSource(view.rootIndex()) == view.fsmodel.index(str(tmp_path))
+
+
+@pytest.mark.parametrize("expand, expanded", [((), False), ((True,), True), ((1,), True), (("",), False)])
+def test_expand_opens_the_new_root(view, tmp_path, expand, expanded):
+    assert view.setRootPath(tmp_path, *expand) is True
+    assert view.isExpanded(view.rootIndex()) is expanded
+
+
+class Denied(PermissionError):
+    pass
+
+
+@pytest.mark.parametrize("error, message", [
+    (PermissionError(errno.EACCES, "denied"), NO_PERMISSION),
+    (Denied(), NO_PERMISSION),
+    (OSError(errno.EPERM, "not permitted"), NO_PERMISSION),   # Python makes it a PermissionError
+    (FileNotFoundError(errno.ENOENT, "gone"), NOT_FOUND),
+])
+def test_file_system_errors_become_messages(view, tmp_path, monkeypatch, shown, error, message):
+    def failing(path):
+        raise error
+    monkeypatch.setattr(view.fsmodel, "setRootPath", failing)
+    monkeypatch.setattr(view, "tr", lambda text: f"<{text}>")
+    assert view.setRootPath(tmp_path) is False
+    assert shown == [f"<{message}>"]
+
+
+@pytest.mark.parametrize("target", ["missing", "file.txt"])
+def test_missing_folder_keeps_the_old_root(qtbot, view, tmp_path, shown, target):
+    (tmp_path / "file.txt").write_text("")
+    loaded(qtbot, view, tmp_path, 1)
+    assert view.setRootPath(tmp_path / target) is False
+    assert shown == [NOT_FOUND]
+    assert view.rootPath() == tmp_path
+    assert view.model().rowCount(view.rootIndex()) == 1
+
+
+@pytest.mark.skipif(os.geteuid() == 0, reason="root may open any folder")
+def test_unreadable_folder(view, tmp_path, shown):
+    locked = tmp_path / "locked"
+    locked.mkdir(mode=0)
+    try:
+        assert view.setRootPath(locked) is False
+    finally:
+        locked.chmod(0o755)
+    assert shown == [NO_PERMISSION]
+
+
+@pytest.mark.parametrize("error", [
+    OSError(errno.EIO, "I/O error"), NotADirectoryError(), ValueError("bad"), KeyboardInterrupt(),
+])
+def test_other_errors_propagate_with_nothing_shown(view, tmp_path, monkeypatch, shown, error):
+    def failing(path):
+        raise error
+    monkeypatch.setattr(view.fsmodel, "setRootPath", failing)
+    with pytest.raises(type(error)) as caught:
+        view.setRootPath(tmp_path)
+    assert caught.value is error and shown == []
+    assert SET_ROOT_PATH in [frame.name for frame in traceback.extract_tb(caught.tb)]
+
+
+def test_path_the_model_rejects_outright_propagates(view, shown):
+    with pytest.raises(ValueError, match="null"):
+        view.setRootPath("/tmp/bad\0name")
+    assert shown == []
+
+
+def test_failing_message_propagates_chained_to_the_cause(view, tmp_path, monkeypatch):
+    def broken(text):
+        raise RuntimeError("no window")
+    monkeypatch.setattr(ev, "tavro", SimpleNamespace(window=SimpleNamespace(showErrorMessage=broken)))
+    with pytest.raises(RuntimeError) as caught:
+        view.setRootPath(tmp_path / "missing")
+    assert isinstance(caught.value.__context__, FileNotFoundError)
+
+
+def test_root_path_is_made_by_the_current_path_type(view, tmp_path, monkeypatch):
+    view.setRootPath(tmp_path)
+    monkeypatch.setattr(ev, "Path", lambda text: ("made", text))
+    assert view.rootPath() == ("made", str(tmp_path))
