@@ -13,7 +13,6 @@ from PyQt6.QtTest import QTest
 
 CTRL = Qt.KeyboardModifier.ControlModifier
 LEFT, RIGHT = Qt.MouseButton.LeftButton, Qt.MouseButton.RightButton
-SECTIONS = ["new", "copy-paste", "delete", "run-debug", "open-in"]
 FOLDER = ["a.txt", "B.txt", "sub/c.txt", "sub/inner/d.txt", "empty/"]
 
 # attribute, text, host icon name, shortcut as the user types it
@@ -314,6 +313,18 @@ def test_select_opened_file_button_sends_no_selection(qtbot, opened, tavro_doubl
     qtbot.mouseClick(button, LEFT)
     qtbot.mouseClick(button, LEFT)
     assert tavro_double.executed() == [("Nodra.selectOpenedFile",)] * 2
+
+
+def test_file_operation_actions_reach_their_methods(qtbot, opened, tavro_double):
+    panel, root = opened
+    tavro_double.workspace.folder = root
+    panel.select([root / "sub"])
+    qtbot.keyClick(focused_tree(panel), Qt.Key.Key_V, CTRL)
+    panel._newFileAction.trigger()
+    panel._newFolderAction.trigger()
+    assert [label for label, _ in tavro_double.prompts()] == ["Copy to", "File name", "Folder name"]
+    panel._copyPathAction.trigger()
+    assert QApplication.clipboard().text() == str(root / "sub")
 
 
 def test_handlers_return_what_the_command_returned(explorerview, panel, tavro_double):

@@ -113,7 +113,8 @@ const FunctionSpec deleteHandler{
 py::object translated(py::handle self, const Name& text) { return callMethod(self, tr, text); }
 
 // QKeySequence(QKeyCombination(Qt.KeyboardModifier.ControlModifier, Qt.Key.<key>)):
-// Ctrl with a key given by its key code, so that it is the same key on every layout.
+// Ctrl with a key given by its key code; as text, "Ctrl++" would have to use the
+// separator itself as the key.
 py::object controlWith(const Name& key) {
     py::object keySequence = global(QKeySequence);
     py::object keyCombination = global(QKeyCombination);

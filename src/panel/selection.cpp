@@ -31,8 +31,8 @@ py::object proxyIndexOf(py::handle model, py::handle fsModel, py::handle path) {
 }
 
 // sel.SelectionFlag(sel.SelectionFlag.Select.value | sel.SelectionFlag.Rows.value):
-// whole rows, combined through the members' integers since the toolkit's flag
-// type is rebuilt from one.
+// whole rows. The members are combined as integers and turned back into the
+// flag type, which holds whether or not the toolkit's members support | themselves.
 py::object selectRowsFlags(py::handle sel) {
     py::object flagType = sel.attr(SelectionFlag);
     py::object select = sel.attr(SelectionFlag).attr(Select).attr(value);

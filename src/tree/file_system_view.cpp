@@ -84,18 +84,18 @@ py::object rootPathBody(Frame& f) {
     return call(global(Path), callMethod(f.self().attr(fsmodel), rootPathName));
 }
 
-// Shows `message` (translated by the view) while `error` counts as the
-// exception being handled, as inside an `except` clause: anything raised by
-// the host meanwhile is chained to it and propagates.
+// Shows `message` (translated by the view) while `error` is the exception
+// being handled, as inside an `except` clause: the host sees it in
+// sys.exc_info(), and anything raised meanwhile is chained to it and
+// propagates. Like the interpreter, this swaps the innermost exc_info slot
+// and puts its old value back afterwards.
 py::object showHandledError(py::handle self, const py::error_already_set& error, const char* message) {
     struct Handling {
-        PyObject* previous = PyErr_GetHandledException();  // owned
-        explicit Handling(PyObject* current) { PyErr_SetHandledException(current); }
-        ~Handling() {
-            PyErr_SetHandledException(previous);
-            Py_XDECREF(previous);
-        }
-    } handling(error.value().ptr());
+        _PyErr_StackItem* slot = PyThreadState_Get()->exc_info;
+        PyObject* previous = slot->exc_value;  // owned while swapped out
+        explicit Handling(py::handle current) { slot->exc_value = Py_NewRef(current.ptr()); }
+        ~Handling() { Py_XSETREF(slot->exc_value, previous); }
+    } handling(error.value());
     py::object text = callMethod(self, tr, py::str(message));
     callMethod(global(tavro).attr(window), showErrorMessage, text);
     return py::bool_(false);

@@ -51,6 +51,7 @@ def runtime_path(name):
 
 def sanitizer_environment(log_dir):
     env = dict(os.environ)
+    env.setdefault("QT_QPA_PLATFORM", "offscreen")
     common = [
         f"log_path={log_dir}/KIND",
         f"stack_trace_format='{FRAME_FORMAT}'",
