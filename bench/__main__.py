@@ -93,8 +93,9 @@ def startup_rows():
     memory = startup.memory(100)
     for key, title in (("rss", "resident"), ("python", "Python objects")):
         native, python = memory["native"][key], memory["python"][key]
-        rows.append(Row(f"memory per panel, {title}", native, "B", "Python class",
-                        statistics.median(native) / statistics.median(python), note="of 100 panels"))
+        ratio = statistics.median(native) / statistics.median(python)
+        rows.append(Row(f"memory per panel, {title}", native, "B", "Python class", ratio,
+                        note="of 100 panels"))
         rows.append(Row("  Python class", python, "B"))
     return rows
 

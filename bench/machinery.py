@@ -7,7 +7,7 @@ function and its Python reference run the same driving code on the same cheap
 collaborators (bench/fakes.py), so the ratio compares only how each side binds
 arguments, reads attributes and globals, and calls out.
 
-`python -m bench.machinery OUT` is the process that valgrind runs; the parent
+`python -m bench.machinery MARKS SCALE` is the process that valgrind runs; the parent
 (`measure`) starts it and reads the dumps back.
 """
 import collections
@@ -18,7 +18,6 @@ import os
 import re
 import subprocess
 import sys
-import types
 from dataclasses import dataclass
 
 from PyQt6.QtCore import QStringListModel
@@ -131,8 +130,10 @@ def _select(module, python):
 
 
 CASES = [
-    Case("lessThan, two files", "Python lessThan", "call", 20_000, _lessThan("README.md", "assets")),
-    Case("lessThan, folder and file", "Python lessThan", "call", 20_000, _lessThan("build", "assets")),
+    Case("lessThan, two files", "Python lessThan", "call", 20_000,
+         _lessThan("README.md", "assets")),
+    Case("lessThan, folder and file", "Python lessThan", "call", 20_000,
+         _lessThan("build", "assets")),
     Case("view.setRootPath(p, True)", "Python method", "call", 20_000, _setRootPath_positional,
          loop_net=True),
     Case("view.setRootPath(path=p, expand=True)", "Python method", "call", 20_000,
@@ -200,8 +201,8 @@ def _read_dumps(folder):
 
 def _by_function(path):
     """{function: instructions} of one dump, each function's own instructions."""
-    listing = subprocess.run(["callgrind_annotate", "--inclusive=no", "--auto=no", "--threshold=100", path],
-                             capture_output=True, text=True, check=True).stdout
+    command = ["callgrind_annotate", "--inclusive=no", "--auto=no", "--threshold=100", path]
+    listing = subprocess.run(command, capture_output=True, text=True, check=True).stdout
     counts = {}
     for line in listing.splitlines():
         match = re.match(r"\s*([\d,]+) \([ \d.]+%\)\s+(\S.*)$", line)

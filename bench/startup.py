@@ -85,7 +85,8 @@ before_rss, before_py = rss(), tracemalloc.get_traced_memory()[0]
 panels += [module.ExplorerView() for _ in range(count)]
 gc.collect()
 after_py, after_rss = tracemalloc.get_traced_memory()[0], rss()
-print(json.dumps({"rss": (after_rss - before_rss) / count, "python": (after_py - before_py) / count}))
+grown = {"rss": after_rss - before_rss, "python": after_py - before_py}
+print(json.dumps({key: value / count for key, value in grown.items()}))
 """
 
 

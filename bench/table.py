@@ -29,30 +29,40 @@ class Row:
                 and (self.limit is None or self.median <= self.limit))
 
 
-def _quantity(value, unit):
+def _scale(value, unit):
+    """(divisor, suffix) to show `value` of `unit` readably."""
     if unit == "s":
-        if value >= 1:
-            return f"{value:.2f} s"
-        if value >= 1e-3:
-            return f"{value * 1e3:.1f} ms"
-        return f"{value * 1e6:.2f} µs"
+        return (1, "s") if value >= 1 else (1e-3, "ms") if value >= 1e-3 else (1e-6, "µs")
     if unit == "B":
-        return f"{value / 1024:,.0f} KiB"
-    return f"{value:,.0f} {unit}"
+        return 1024, "KiB"
+    return 1, unit
 
 
-def _bare(value, unit):
-    """A quantity without its unit, for the min … max column."""
-    text = _quantity(value, unit)
-    return text.rsplit(" ", 1)[0]
+def _number(value, divisor, suffix):
+    scaled = value / divisor
+    if suffix in ("s", "ms", "µs"):
+        return f"{scaled:.2f}" if scaled < 10 else f"{scaled:.1f}"
+    return f"{scaled:,.0f}"
+
+
+def _quantity(value, unit):
+    divisor, suffix = _scale(value, unit)
+    return f"{_number(value, divisor, suffix)} {suffix}"
+
+
+def _spread(low, high, median, unit):
+    """min … max in the unit of the median, so both read alike."""
+    divisor, suffix = _scale(median, unit)
+    return f"{_number(low, divisor, suffix)} … {_number(high, divisor, suffix)}"
 
 
 def format_table(rows):
-    header = ["case", "median", "min … max", "per call", "ratio", "against", "target", "", "notes"]
+    header = ["case", "median", "min … max", "per call", "ratio", "against", "target", "",
+              "notes"]
     lines = []
     for row in rows:
         low, high = min(row.values), max(row.values)
-        spread = "" if low == high else f"{_bare(low, row.unit)} … {_bare(high, row.unit)}"
+        spread = "" if low == high else _spread(low, high, row.median, row.unit)
         target = " and ".join(
             ([f"≤ {row.target:.2f}×"] if row.target is not None else [])
             + ([f"≤ {_quantity(row.limit, row.unit)}"] if row.limit is not None else []))

@@ -144,9 +144,13 @@ def wait_folder_loaded(qtbot):
 
 @pytest.fixture
 def wait_rows(qtbot):
-    """`wait_rows(model, index, n)` waits until `index` of `model` has n rows."""
+    """`wait_rows(model, index_of, n)` waits until the index that `index_of()` gives has n rows.
 
-    def waiter(model, index, count, timeout=10000):
-        qtbot.waitUntil(lambda: model.rowCount(index) == count, timeout=timeout)
+    The index is fetched afresh at each look: a proxy index taken before the rows
+    arrive goes stale when they do, and reading through a stale index can crash.
+    """
+
+    def waiter(model, index_of, count, timeout=10000):
+        qtbot.waitUntil(lambda: model.rowCount(index_of()) == count, timeout=timeout)
 
     return waiter

@@ -2,6 +2,8 @@
 explorer module relies on them for."""
 import gc
 import os
+import subprocess
+import sys
 import weakref
 
 import pytest
@@ -325,6 +327,26 @@ def test_model_refuses_a_folder_it_cannot_list(qtbot, folder_tree, monkeypatch, 
 
 
 # ---------------------------------------------------------------- services
+
+@pytest.mark.skipif(not os.access("/proc/kmsg", os.R_OK), reason="needs a file whose reads block")
+def test_model_loads_a_folder_whose_files_never_answer_a_read(tmp_path):
+    """Icons and types come from names: a file that blocks on read can't freeze the model."""
+    script = tmp_path / "load.py"
+    script.write_text(
+        "from PyQt6.QtWidgets import QApplication\n"
+        "from Kelpa import QFileSystemModel\n"
+        "app = QApplication([])\n"
+        "model = QFileSystemModel()\n"
+        "model.directoryLoaded.connect(lambda path: app.quit())\n"
+        "root = model.setRootPath('/proc')\n"
+        "app.exec()\n"
+        "index = model.index('/proc/kmsg')\n"
+        "model.data(index, 1)\n"
+        "print(model.data(index.siblingAtColumn(2)))\n")
+    done = subprocess.run([sys.executable, str(script)], capture_output=True, text=True,
+                          timeout=60)
+    assert done.returncode == 0, done.stderr
+
 
 def test_commands_dispatch_with_arguments():
     services = Services()

@@ -55,7 +55,7 @@ def opened(qtbot, shown, folder_tree, wait_folder_loaded, wait_rows):
     tree = shown._fileSystemView
     with wait_folder_loaded(tree.fsmodel, root):
         shown.setWorkingFolder(root)
-    wait_rows(tree.model(), tree.rootIndex(), 4)
+    wait_rows(tree.model(), tree.rootIndex, 4)
     return shown, root
 
 

@@ -7,8 +7,30 @@ import os
 
 from PyQt6 import QtGui
 
+from .fileicons import NameOnlyIconProvider
+
+
+_icon_provider = None
+
+
+def _shared_icon_provider():
+    """One provider for the process, never freed.
+
+    The model does not own its provider, and its background gatherer may still
+    ask it for an icon while the model's Python side is being torn down; a
+    provider that lives as long as the process can't be freed under it.
+    """
+    global _icon_provider
+    if _icon_provider is None:
+        _icon_provider = NameOnlyIconProvider()
+    return _icon_provider
+
 
 class QFileSystemModel(QtGui.QFileSystemModel):
+
+    def __init__(self, *args, **kwargs):
+        super().__init__(*args, **kwargs)
+        self.setIconProvider(_shared_icon_provider())
 
     def setRootPath(self, path):
         """Qt's `setRootPath`, after checking that `path` is a folder it can list.
