@@ -1,6 +1,7 @@
 # make bench: the benchmark table (bench/), against the build in $(BUILD).
 # Never part of `make test`; tests/test_bench.py keeps it from rotting.
-#   BENCH_ARGS   passed to `python -m bench` (e.g. --sizes 2000 --only sort)
+#   BENCH_ARGS   passed to `python -m bench` (e.g. --sizes 2000 --only sort, or
+#                --strict to fail when a target is missed)
 
 BENCH_ARGS ?=
 BENCH_MARKS := $(BUILD)/bench/libcgmark.so

@@ -55,3 +55,50 @@ def test_startup_measurements_run_in_fresh_interpreters():
     for measured in (execs, built):
         assert all(len(values) == 1 and values[0] > 0 for values in measured.values())
     assert set(memory) == {startup.NATIVE, startup.PYTHON}
+
+
+# The benchmark led callMethod to remember, per name, the method it found on a
+# type whose instances cannot shadow it (str.lower in lessThan). These check
+# that rebinding still shows at the next call, as it does in Python.
+
+class _Base(str):
+    __slots__ = ()
+
+    def lower(self):
+        return str.upper(self)
+
+
+class _Name(_Base):
+    __slots__ = ()  # no instance dict: only the type answers `lower`
+
+
+def _less_than(module, left_name, right_name):
+    names = {"left": left_name, "right": right_name}
+    model = type("Model", (), {})()
+    model.isDir = lambda index: False
+    model.fileName = names.__getitem__
+    holder = type("Holder", (), {})()
+    holder.fsModel = model
+    return module.FolderFirstSortModel.lessThan(holder, "left", "right")
+
+
+def test_method_rebound_on_the_class_or_a_base_is_seen_at_the_next_call(module, monkeypatch):
+    left, right = _Name("b"), _Name("a")
+    assert _less_than(module, left, right) is False  # "B" < "A"
+    monkeypatch.setattr(_Name, "lower", lambda self: {"b": "1", "a": "2"}[self])
+    left.lower()  # Python's own look-up in between gives the type a fresh version
+    assert _less_than(module, left, right) is True
+    monkeypatch.delattr(_Name, "lower")
+    monkeypatch.setattr(_Base, "lower", lambda self: {"b": "4", "a": "3"}[self])
+    left.lower()
+    assert _less_than(module, left, right) is False
+
+
+def test_method_set_on_an_instance_with_a_dict_wins(module):
+    class Loose(str):
+        pass
+
+    name = Loose("Q")
+    assert _less_than(module, name, "b") is False  # "q" < "b"
+    name.lower = lambda: "a"
+    assert _less_than(module, name, "b") is True

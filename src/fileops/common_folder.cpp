@@ -26,7 +26,7 @@ py::object commonFolderInSelectionBody(Frame& f) {
 
 }  // namespace
 
-const FunctionSpec commonFolderInSelection{
+const FunctionRow commonFolderInSelection{
     .name = "_commonFolderInSelection",
     .qualname = "ExplorerView._commonFolderInSelection",
     .params = {"self"},

@@ -30,7 +30,7 @@ py::object copyPathOfSelectionBody(Frame& f) {
 
 }  // namespace
 
-const FunctionSpec copyPathOfSelection{
+const FunctionRow copyPathOfSelection{
     .name = "_copyPathOfSelection",
     .qualname = "ExplorerView._copyPathOfSelection",
     .params = {"self"},

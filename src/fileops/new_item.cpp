@@ -61,7 +61,7 @@ py::object promptBody(Frame& f) {
     return py::none();
 }
 
-const FunctionSpec doCreateFile{
+const FunctionRow doCreateFile{
     .name = "doCreateFile",
     .qualname = "ExplorerView._newFile.<locals>.doCreateFile",
     .params = {"name", "ok"},
@@ -70,7 +70,7 @@ const FunctionSpec doCreateFile{
     .body = createBody<fileItem>,
 };
 
-const FunctionSpec doCreateFolder{
+const FunctionRow doCreateFolder{
     .name = "doCreateFolder",
     .qualname = "ExplorerView._newFolder.<locals>.doCreateFolder",
     .params = {"name", "ok"},
@@ -81,7 +81,7 @@ const FunctionSpec doCreateFolder{
 
 }  // namespace
 
-const FunctionSpec newFile{
+const FunctionRow newFile{
     .name = "_newFile",
     .qualname = "ExplorerView._newFile",
     .params = {"self"},
@@ -90,7 +90,7 @@ const FunctionSpec newFile{
     .inner = {&doCreateFile},
 };
 
-const FunctionSpec newFolder{
+const FunctionRow newFolder{
     .name = "_newFolder",
     .qualname = "ExplorerView._newFolder",
     .params = {"self"},

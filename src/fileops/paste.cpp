@@ -34,7 +34,7 @@ py::object doPasteBody(Frame& f) {
     return py::none();
 }
 
-const FunctionSpec doPaste{
+const FunctionRow doPaste{
     .name = "doPaste",
     .qualname = "ExplorerView._pasteFiles.<locals>.doPaste",
     .params = {"folderStr", "ok"},
@@ -57,7 +57,7 @@ py::object pasteFilesBody(Frame& f) {
 
 }  // namespace
 
-const FunctionSpec pasteFiles{
+const FunctionRow pasteFiles{
     .name = "_pasteFiles",
     .qualname = "ExplorerView._pasteFiles",
     .params = {"self"},

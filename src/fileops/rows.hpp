@@ -1,7 +1,7 @@
 #pragma once
-#include "module/function_spec.hpp"
+#include "module/function_row.hpp"
 
 namespace explorerview::fileops {
-extern const FunctionSpec commonFolderInSelection, pasteFiles, copyPathOfSelection;
-extern const FunctionSpec newFile, newFolder;
+extern const FunctionRow commonFolderInSelection, pasteFiles, copyPathOfSelection;
+extern const FunctionRow newFile, newFolder;
 }  // namespace explorerview::fileops

@@ -98,7 +98,7 @@ py::object prepare(py::handle meta, py::handle name, py::handle bases) {
     return namespace_;
 }
 
-void createClass(py::handle globals, const ClassSpec& spec) {
+void createClass(py::handle globals, const ClassRow& spec) {
     py::object name = str(spec.name);
     int nbases = 0;
     while (nbases < static_cast<int>(spec.bases.size()) && spec.bases[nbases]) ++nbases;
@@ -119,7 +119,7 @@ void createClass(py::handle globals, const ClassSpec& spec) {
     if (!cell) throw py::error_already_set();
     py::object cellTuple = py::reinterpret_steal<py::object>(PyTuple_Pack(1, cell.ptr()));
     if (!cellTuple) throw py::error_already_set();
-    for (const FunctionSpec* method : spec.methods) {
+    for (const FunctionRow* method : spec.methods) {
         if (!method) continue;
         setItem(ns, method->name, makeFunction(*method, method->usesSuper ? cellTuple : py::none()));
     }
@@ -135,7 +135,7 @@ void createClass(py::handle globals, const ClassSpec& spec) {
 }  // namespace
 
 void createClasses(py::handle globals) {
-    for (const ClassSpec* spec :
+    for (const ClassRow* spec :
          {&noFolderOpenedPageClass, &folderFirstSortModelClass, &fileSystemViewClass, &explorerViewClass})
         createClass(globals, *spec);
 }

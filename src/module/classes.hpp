@@ -1,13 +1,13 @@
 // The four classes, in creation order. Each is described beside its bodies.
 #pragma once
 
-#include "module/function_spec.hpp"
+#include "module/function_row.hpp"
 
 namespace explorerview {
 
-extern const ClassSpec noFolderOpenedPageClass;    // src/panel
-extern const ClassSpec folderFirstSortModelClass;  // src/tree
-extern const ClassSpec fileSystemViewClass;        // src/tree
-extern const ClassSpec explorerViewClass;          // src/panel
+extern const ClassRow noFolderOpenedPageClass;    // src/panel
+extern const ClassRow folderFirstSortModelClass;  // src/tree
+extern const ClassRow fileSystemViewClass;        // src/tree
+extern const ClassRow explorerViewClass;          // src/panel
 
 }  // namespace explorerview

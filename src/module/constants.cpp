@@ -18,7 +18,7 @@ struct Store {
     py::object moduleName;
     py::object noneDefault, falseDefault;  // (None,) and (False,)
     py::object super;
-    std::unordered_map<const FunctionSpec*, Row> rows;  // node-based: Row addresses are stable
+    std::unordered_map<const FunctionRow*, Row> rows;  // node-based: Row addresses are stable
     bool built = false;
 };
 
@@ -41,12 +41,12 @@ py::object tupleOf(py::handle item) {
     return py::reinterpret_steal<py::object>(t);
 }
 
-const ClassSpec* const allClasses[] = {&noFolderOpenedPageClass, &folderFirstSortModelClass,
+const ClassRow* const allClasses[] = {&noFolderOpenedPageClass, &folderFirstSortModelClass,
                                        &fileSystemViewClass, &explorerViewClass};
 
 // "ExplorerView._pasteFiles.<locals>.doPaste" -> "...ExplorerView._pasteFiles.doPaste";
 // the last part is the row's own name, which turns "<lambda>" into "lambda1".
-std::string tracebackNameOf(const FunctionSpec& spec) {
+std::string tracebackNameOf(const FunctionRow& spec) {
     std::string qualname = spec.qualname;
     constexpr std::string_view locals = ".<locals>";
     for (auto at = qualname.find(locals); at != std::string::npos; at = qualname.find(locals))
@@ -59,7 +59,7 @@ std::string tracebackNameOf(const FunctionSpec& spec) {
 // A code object that describes the row as the compiler would describe the
 // `def` or `lambda`: name, parameters, first line, qualified name, plain
 // optimized/new-locals flags, and the given free variables. It is never run.
-py::object codeFor(const FunctionSpec& spec, const Row& row, py::handle freevars) {
+py::object codeFor(const FunctionRow& spec, const Row& row, py::handle freevars) {
     const char* coName = spec.shape == CallShape::lambda ? "<lambda>" : spec.name;
     PyCodeObject* empty = PyCode_NewEmpty(fileName, coName, spec.firstLine);
     if (!empty) throw py::error_already_set();
@@ -81,7 +81,7 @@ py::object codeFor(const FunctionSpec& spec, const Row& row, py::handle freevars
     return py::reinterpret_steal<py::object>(result);
 }
 
-void addRow(const FunctionSpec& spec) {
+void addRow(const FunctionRow& spec) {
     auto& rows = store().rows;
     if (rows.count(&spec)) return;
     Row row;
@@ -103,7 +103,7 @@ void addRow(const FunctionSpec& spec) {
     row.codeWithFreeVar = codeFor(spec, row, freeVar);
     row.tracebackName = tracebackNameOf(spec);
     rows.emplace(&spec, std::move(row));
-    for (const FunctionSpec* inner : spec.inner)
+    for (const FunctionRow* inner : spec.inner)
         if (inner) addRow(*inner);
 }
 
@@ -134,12 +134,12 @@ void resolveSuper(py::handle builtins) {
 py::handle builtinSuper() { return store().super; }
 
 void buildRows() {
-    for (const ClassSpec* cls : allClasses)
-        for (const FunctionSpec* method : cls->methods)
+    for (const ClassRow* cls : allClasses)
+        for (const FunctionRow* method : cls->methods)
             if (method) addRow(*method);
 }
 
-const Row& row(const FunctionSpec& spec) {
+const Row& row(const FunctionRow& spec) {
     auto& rows = store().rows;
     auto found = rows.find(&spec);
     // Every row reachable from the class tables is built at exec; a row that

@@ -7,7 +7,7 @@
 
 #include <pybind11/pybind11.h>
 
-#include "module/function_spec.hpp"
+#include "module/function_row.hpp"
 
 namespace explorerview::constants {
 
@@ -21,7 +21,7 @@ inline constexpr const char* fileName = "<Tavro_Workspace.explorerview>";
 // Everything a function object takes from its row, built once at exec and
 // shared by every function made from the row.
 struct Row {
-    const FunctionSpec* spec = nullptr;
+    const FunctionRow* spec = nullptr;
     int nparams = 0;            // positional-or-keyword parameters
     py::object params[3];       // their names, interned: keywords are matched against these
     py::object name, qualname;  // str
@@ -49,7 +49,7 @@ py::handle builtinSuper();  // borrowed
 // Exec step 8: one Row per function row of the four classes and of the
 // functions their bodies create.
 void buildRows();
-const Row& row(const FunctionSpec& spec);  // SystemError if the row was never built
+const Row& row(const FunctionRow& spec);  // SystemError if the row was never built
 
 py::handle moduleName();                    // borrowed: "Tavro_Workspace.explorerview"
 py::handle defaultsFor(Defaults defaults);  // borrowed: (None,), (False,) or null

@@ -16,7 +16,7 @@ PyObject* cellValue(PyObject* closure, std::size_t i) {
 
 }  // namespace
 
-py::handle Frame::captured(std::size_t i) const {
+py::object Frame::captured(std::size_t i) const {
     PyObject* value = cellValue(closure, i);
     if (!value) {
         PyErr_SetString(PyExc_NameError,
@@ -24,7 +24,7 @@ py::handle Frame::captured(std::size_t i) const {
                         " in enclosing scope");
         throw py::error_already_set();
     }
-    return value;
+    return py::reinterpret_borrow<py::object>(value);
 }
 
 py::object Frame::super() const {

@@ -29,7 +29,7 @@ PyObject* builtinsOf(PyObject* globals) {
 
 }  // namespace
 
-py::object makeFunction(const FunctionSpec& spec, py::handle closure) {
+py::object makeFunction(const FunctionRow& spec, py::handle closure) {
     const constants::Row& row = constants::row(spec);
     PyObject* cells = closure && !closure.is_none() ? closure.ptr() : nullptr;
     Py_ssize_t ncells = cells ? (PyTuple_Check(cells) ? PyTuple_GET_SIZE(cells) : -1) : 0;

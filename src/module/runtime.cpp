@@ -42,7 +42,48 @@ py::object globalNamed(py::handle name) {
     return py::reinterpret_borrow<py::object>(value);
 }
 
+namespace {
+// Whether `type`'s instances find a method only through the type: generic
+// attribute look-up and no instance dict that could shadow it.
+bool lookedUpOnTypeOnly(PyTypeObject* type) {
+    return type->tp_getattro == PyObject_GenericGetAttr && type->tp_dictoffset == 0 &&
+           !PyType_HasFeature(type, Py_TPFLAGS_MANAGED_DICT);
+}
+}  // namespace
+
+// obj.name(...) as Python calls it. Where the receiver's type is such that
+// only the type can answer (str.lower), the method descriptor found last time
+// is called directly while the type's version tag, which Python changes
+// whenever the type or one of its bases changes, is the same; every other
+// receiver (the toolkit's objects, which look attributes up their own way)
+// takes Python's full method look-up, as before.
+PyObject* methodCall(const Name& name, PyObject** args, std::size_t nargs) noexcept {
+    PyTypeObject* type = Py_TYPE(args[0]);
+    const std::size_t nargsf = nargs | PY_VECTORCALL_ARGUMENTS_OFFSET;
+    const bool known = type == name.methodType_ && type->tp_version_tag == name.methodTag_ &&
+                       PyType_HasFeature(type, Py_TPFLAGS_VALID_VERSION_TAG);
+    if (known && name.method_) {
+        // Held for the call: the callee may come back here and replace it.
+        PyObject* method = Py_NewRef(name.method_);
+        PyObject* result = PyObject_Vectorcall(method, args, nargsf, nullptr);
+        Py_DECREF(method);
+        return result;
+    }
+    if (!known) {  // learn about this type once; a null method means "look up each time"
+        PyObject* found = lookedUpOnTypeOnly(type) ? _PyType_Lookup(type, name.get().ptr()) : nullptr;
+        if (found && !PyType_HasFeature(Py_TYPE(found), Py_TPFLAGS_METHOD_DESCRIPTOR)) found = nullptr;
+        if (PyType_HasFeature(type, Py_TPFLAGS_VALID_VERSION_TAG)) {
+            Py_XSETREF(name.method_, Py_XNewRef(found));
+            name.methodType_ = type;
+            name.methodTag_ = type->tp_version_tag;
+        }
+    }
+    return PyObject_VectorcallMethod(name.get().ptr(), args, nargsf, nullptr);
+}
+
 namespace detail {
+void throwPythonError() { throw py::error_already_set(); }
+
 py::object vectorcall(py::handle callable, const Name* method, PyObject** stack, std::size_t nargs,
                       const Keyword* const* keywords, std::size_t nkeywords) {
     py::object kwnames;
@@ -67,11 +108,6 @@ py::object vectorcall(py::handle callable, const Name* method, PyObject** stack,
 
 void raise(PyObject* type, const char* message) {
     PyErr_SetString(type, message);
-    throw py::error_already_set();
-}
-
-py::object notYetBuilt(Frame& frame) {
-    PyErr_Format(PyExc_NotImplementedError, "%s is not built yet", frame.spec.qualname);
     throw py::error_already_set();
 }
 

@@ -9,7 +9,7 @@
 
 #include <pybind11/pybind11.h>
 
-#include "module/function_spec.hpp"
+#include "module/function_row.hpp"
 
 namespace explorerview {
 
@@ -29,9 +29,21 @@ public:
     static void internAll();  // exec: build every Name declared anywhere
 
 private:
+    friend PyObject* methodCall(const Name&, PyObject**, std::size_t) noexcept;
     const char* text_;
     PyObject* object_ = nullptr;  // owned for the life of the process
+    // callMethod's memory of where this name led last time, for types whose
+    // instances cannot shadow a method (no instance dict, generic look-up):
+    // the type and its version tag, which Python changes whenever the type or
+    // one of its bases changes, and the method descriptor found (owned).
+    mutable PyTypeObject* methodType_ = nullptr;
+    mutable unsigned int methodTag_ = 0;
+    mutable PyObject* method_ = nullptr;
 };
+
+// args[0].name(*args[1:nargs]), with room for the callee in args[-1]: the new
+// reference, or null with the Python error set. callMethod() for positional calls.
+PyObject* methodCall(const Name& name, PyObject** args, std::size_t nargs) noexcept;
 
 // The module global `name`, falling back to the builtins; NameError
 // "name 'X' is not defined" otherwise. Read at each use, never cached.
@@ -49,6 +61,13 @@ inline Keyword kw(const Name& name, py::handle value) { return {name, value}; }
 namespace detail {
 template <class T>
 constexpr bool isKeyword = std::is_same_v<std::decay_t<T>, Keyword>;
+
+[[noreturn]] void throwPythonError();  // the pending Python error, as py::error_already_set
+
+inline py::object owned(PyObject* result) {
+    if (!result) [[unlikely]] throwPythonError();
+    return py::reinterpret_steal<py::object>(result);
+}
 
 // stack[0] is spare room (PY_VECTORCALL_ARGUMENTS_OFFSET); the receiver of a
 // method call sits in stack[1]; keyword values follow the positional ones.
@@ -74,14 +93,26 @@ py::object invoke(py::handle callable, const Name* method, py::handle receiver, 
 // callable(args..., name=value...): positional handles first, then kw(...) items.
 template <class... A>
 py::object call(py::handle callable, A&&... args) {
-    return detail::invoke(callable, nullptr, py::handle(), std::forward<A>(args)...);
+    if constexpr ((detail::isKeyword<A> || ...)) {
+        return detail::invoke(callable, nullptr, py::handle(), std::forward<A>(args)...);
+    } else {  // the common shape goes straight to the callee, past the keyword helper
+        PyObject* stack[1 + sizeof...(A)] = {nullptr, py::handle(args).ptr()...};
+        constexpr std::size_t nargsf = sizeof...(A) | PY_VECTORCALL_ARGUMENTS_OFFSET;
+        return detail::owned(PyObject_Vectorcall(callable.ptr(), stack + 1, nargsf, nullptr));
+    }
 }
 
-// obj.method(args..., name=value...) through PyObject_VectorcallMethod: no bound
-// method object and no argument tuple, for hot paths such as lessThan.
+// obj.method(args..., name=value...) without a bound method object or an
+// argument tuple, for hot paths such as lessThan: positional calls through
+// methodCall(), calls with keywords through PyObject_VectorcallMethod.
 template <class... A>
 py::object callMethod(py::handle obj, const Name& method, A&&... args) {
-    return detail::invoke(py::handle(), &method, obj, std::forward<A>(args)...);
+    if constexpr ((detail::isKeyword<A> || ...)) {
+        return detail::invoke(py::handle(), &method, obj, std::forward<A>(args)...);
+    } else {  // the common shape goes straight to the method, past the keyword helper
+        PyObject* stack[2 + sizeof...(A)] = {nullptr, obj.ptr(), py::handle(args).ptr()...};
+        return detail::owned(methodCall(method, stack + 1, 1 + sizeof...(A)));
+    }
 }
 
 // Raise `type(message)` from a body: sets the error and throws.
@@ -89,14 +120,16 @@ py::object callMethod(py::handle obj, const Name& method, A&&... args) {
 
 // The arguments of the running call, after binding (defaults filled in).
 struct Frame {
-    const FunctionSpec& spec;
+    const FunctionRow& spec;
     PyObject* const* args;  // borrowed: spec.params order; never null after binding
     PyObject* closure;      // borrowed: the function's __closure__ tuple, or null
 
     py::handle arg(std::size_t i) const { return args[i]; }
     py::handle self() const { return args[0]; }
     // The value held by cell i of the closure (the captured panel for callbacks).
-    py::handle captured(std::size_t i = 0) const;
+    // Owned, as a Python closure holds its free variable while using it: the
+    // cell is writable from Python and may be emptied while the value is in use.
+    py::object captured(std::size_t i = 0) const;
     // super(__class__, self) for the methods with usesSuper; RuntimeError
     // "super(): empty __class__ cell" while the class is not made yet.
     py::object super() const;
@@ -104,15 +137,9 @@ struct Frame {
 
 // A new function object for `spec` (a lambda or inner function) whose
 // __closure__ is `closure` (a tuple of cells, or None).
-py::object makeFunction(const FunctionSpec& spec, py::handle closure);
+py::object makeFunction(const FunctionRow& spec, py::handle closure);
 
 // (cell(value),): the closure of a function that captures one value.
 py::object captureOne(py::handle value);
 
-}  // namespace explorerview
-
-namespace explorerview {
-// Stand-in body while a method is still being written: NotImplementedError
-// naming the method. Goes away once every body exists.
-py::object notYetBuilt(Frame& frame);
 }  // namespace explorerview

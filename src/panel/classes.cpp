@@ -5,14 +5,14 @@
 
 namespace explorerview {
 
-const ClassSpec noFolderOpenedPageClass{
+const ClassRow noFolderOpenedPageClass{
     .name = "NoFolderOpenedPage",
     .bases = {"QPluginWidget", "QWidget"},
     .doc = "\n    No folder opened\n    ",
     .methods = {&panel::noFolderOpenedPageInit},
 };
 
-const ClassSpec explorerViewClass{
+const ClassRow explorerViewClass{
     .name = "ExplorerView",
     .bases = {"QPluginWidget", "QWidget"},
     .methods = {&panel::explorerViewInit, &panel::showNewFileMenu, &panel::setWorkingFolder,

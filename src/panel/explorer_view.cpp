@@ -83,7 +83,7 @@ py::object copyBody(Frame& f) { return runOnSelection(f, copyFilesCommand); }
 py::object deleteBody(Frame& f) { return runOnSelection(f, deleteFilesCommand); }
 
 // "Select Opened File": captures nothing.
-const FunctionSpec selectOpenedFileHandler{
+const FunctionRow selectOpenedFileHandler{
     .name = "lambda1",
     .qualname = "ExplorerView.__init__.<locals>.<lambda>",
     .firstLine = 141,
@@ -92,7 +92,7 @@ const FunctionSpec selectOpenedFileHandler{
 };
 
 // "Copy" and "Delete": both capture the panel, through one shared cell.
-const FunctionSpec copyHandler{
+const FunctionRow copyHandler{
     .name = "lambda2",
     .qualname = "ExplorerView.__init__.<locals>.<lambda>",
     .firstLine = 177,
@@ -100,7 +100,7 @@ const FunctionSpec copyHandler{
     .body = copyBody,
 };
 
-const FunctionSpec deleteHandler{
+const FunctionRow deleteHandler{
     .name = "lambda3",
     .qualname = "ExplorerView.__init__.<locals>.<lambda>",
     .firstLine = 193,
@@ -325,7 +325,7 @@ py::object initBody(Frame& f) {
 
 }  // namespace
 
-const FunctionSpec explorerViewInit{
+const FunctionRow explorerViewInit{
     .name = "__init__",
     .qualname = "ExplorerView.__init__",
     .params = {"self", "parent"},

@@ -35,7 +35,7 @@ py::object showContextMenuBody(Frame& f) {
 
 }  // namespace
 
-const FunctionSpec showNewFileMenu{
+const FunctionRow showNewFileMenu{
     .name = "_showNewFileMenu",
     .qualname = "ExplorerView._showNewFileMenu",
     .params = {"self"},
@@ -43,7 +43,7 @@ const FunctionSpec showNewFileMenu{
     .body = showNewFileMenuBody,
 };
 
-const FunctionSpec showContextMenu{
+const FunctionRow showContextMenu{
     .name = "_showContextMenu",
     .qualname = "ExplorerView._showContextMenu",
     .params = {"self", "pos"},

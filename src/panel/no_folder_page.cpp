@@ -21,7 +21,7 @@ py::object openFolderLambdaBody(Frame&) {
     return callMethod(global(tavro).attr(commands), execute, openFolderCommand);
 }
 
-const FunctionSpec openFolderLambda{
+const FunctionRow openFolderLambda{
     .name = "lambda",
     .qualname = "NoFolderOpenedPage.__init__.<locals>.<lambda>",
     .firstLine = 22,
@@ -54,7 +54,7 @@ py::object noFolderOpenedPageInitBody(Frame& f) {
 
 }  // namespace
 
-const FunctionSpec noFolderOpenedPageInit{
+const FunctionRow noFolderOpenedPageInit{
     .name = "__init__",
     .qualname = "NoFolderOpenedPage.__init__",
     .params = {"self", "parent"},

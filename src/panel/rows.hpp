@@ -1,10 +1,10 @@
 #pragma once
-#include "module/function_spec.hpp"
+#include "module/function_row.hpp"
 
 namespace explorerview::panel {
-extern const FunctionSpec noFolderOpenedPageInit;
-extern const FunctionSpec explorerViewInit;
-extern const FunctionSpec showNewFileMenu, showContextMenu;
-extern const FunctionSpec setWorkingFolder, workingFolder, select, selection;
-extern const FunctionSpec expandSelected, fsItemDoubleClicked;
+extern const FunctionRow noFolderOpenedPageInit;
+extern const FunctionRow explorerViewInit;
+extern const FunctionRow showNewFileMenu, showContextMenu;
+extern const FunctionRow setWorkingFolder, workingFolder, select, selection;
+extern const FunctionRow expandSelected, fsItemDoubleClicked;
 }  // namespace explorerview::panel

@@ -94,7 +94,7 @@ py::object selectionBody(Frame& f) {
 
 }  // namespace
 
-const FunctionSpec select{
+const FunctionRow select{
     .name = "select",
     .qualname = "ExplorerView.select",
     .params = {"self", "paths"},
@@ -104,7 +104,7 @@ const FunctionSpec select{
     .body = selectBody,
 };
 
-const FunctionSpec selection{
+const FunctionRow selection{
     .name = "selection",
     .qualname = "ExplorerView.selection",
     .params = {"self"},

@@ -77,7 +77,7 @@ py::object fsItemDoubleClickedBody(Frame& f) {
 
 }  // namespace
 
-const FunctionSpec setWorkingFolder{
+const FunctionRow setWorkingFolder{
     .name = "setWorkingFolder",
     .qualname = "ExplorerView.setWorkingFolder",
     .params = {"self", "path"},
@@ -86,7 +86,7 @@ const FunctionSpec setWorkingFolder{
     .body = setWorkingFolderBody,
 };
 
-const FunctionSpec workingFolder{
+const FunctionRow workingFolder{
     .name = "workingFolder",
     .qualname = "ExplorerView.workingFolder",
     .params = {"self"},
@@ -96,7 +96,7 @@ const FunctionSpec workingFolder{
     .body = workingFolderBody,
 };
 
-const FunctionSpec expandSelected{
+const FunctionRow expandSelected{
     .name = "_expandSelected",
     .qualname = "ExplorerView._expandSelected",
     .params = {"self"},
@@ -104,7 +104,7 @@ const FunctionSpec expandSelected{
     .body = expandSelectedBody,
 };
 
-const FunctionSpec fsItemDoubleClicked{
+const FunctionRow fsItemDoubleClicked{
     .name = "_fsItemDoubleClicked",
     .qualname = "ExplorerView._fsItemDoubleClicked",
     .params = {"self", "index"},

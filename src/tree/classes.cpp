@@ -4,13 +4,13 @@
 
 namespace explorerview {
 
-const ClassSpec folderFirstSortModelClass{
+const ClassRow folderFirstSortModelClass{
     .name = "FolderFirstSortModel",
     .bases = {"QSortFilterProxyModel"},
     .methods = {&tree::sortModelInit, &tree::lessThan},
 };
 
-const ClassSpec fileSystemViewClass{
+const ClassRow fileSystemViewClass{
     .name = "FileSystemView",
     .bases = {"QPluginWidget", "QTreeView"},
     .methods = {&tree::fileSystemViewInit, &tree::rootPath, &tree::setRootPath},

@@ -125,7 +125,7 @@ py::object setRootPathBody(Frame& f) {
 
 }  // namespace
 
-const FunctionSpec fileSystemViewInit{
+const FunctionRow fileSystemViewInit{
     .name = "__init__",
     .qualname = "FileSystemView.__init__",
     .params = {"self", "parent"},
@@ -135,7 +135,7 @@ const FunctionSpec fileSystemViewInit{
     .body = viewInitBody,
 };
 
-const FunctionSpec rootPath{
+const FunctionRow rootPath{
     .name = "rootPath",
     .qualname = "FileSystemView.rootPath",
     .params = {"self"},
@@ -144,7 +144,7 @@ const FunctionSpec rootPath{
     .body = rootPathBody,
 };
 
-const FunctionSpec setRootPath{
+const FunctionRow setRootPath{
     .name = "setRootPath",
     .qualname = "FileSystemView.setRootPath",
     .params = {"self", "path", "expand"},

@@ -1,7 +1,7 @@
 #pragma once
-#include "module/function_spec.hpp"
+#include "module/function_row.hpp"
 
 namespace explorerview::tree {
-extern const FunctionSpec sortModelInit, lessThan;
-extern const FunctionSpec fileSystemViewInit, rootPath, setRootPath;
+extern const FunctionRow sortModelInit, lessThan;
+extern const FunctionRow fileSystemViewInit, rootPath, setRootPath;
 }  // namespace explorerview::tree

@@ -36,6 +36,24 @@ bool truth(py::handle value) {
     return result != 0;
 }
 
+// `a != b`, then its truth value. The model answers isDir with bools, and two
+// bools differ exactly when they are different objects: no comparison object.
+bool differ(py::handle a, py::handle b) {
+    if (PyBool_Check(a.ptr()) && PyBool_Check(b.ptr())) return !a.is(b);
+    return truth(compare(a, b, Py_NE));
+}
+
+// `a < b` on the lowered names. For two exact strs Python's `<` gives True or
+// False by code points, which PyUnicode_Compare computes without the detour.
+py::object lessByName(py::handle a, py::handle b) {
+    if (PyUnicode_CheckExact(a.ptr()) && PyUnicode_CheckExact(b.ptr())) {
+        int order = PyUnicode_Compare(a.ptr(), b.ptr());
+        if (order == -1 && PyErr_Occurred()) throw py::error_already_set();
+        return py::bool_(order < 0);
+    }
+    return compare(a, b, Py_LT);
+}
+
 // lessThan(self, left, right): a folder beats a non-folder; otherwise the
 // lower-cased names decide with str's `<`. Whatever isDir or `<` returned goes
 // back to the proxy unchanged.
@@ -43,15 +61,15 @@ py::object lessThanBody(Frame& f) {
     py::handle self = f.self(), left = f.arg(1), right = f.arg(2);
     py::object leftIsDir = callMethod(py::getattr(self, fsModel), isDir, left);
     py::object rightIsDir = callMethod(py::getattr(self, fsModel), isDir, right);
-    if (truth(compare(leftIsDir, rightIsDir, Py_NE))) return leftIsDir;
+    if (differ(leftIsDir, rightIsDir)) return leftIsDir;
     py::object leftName = callMethod(callMethod(py::getattr(self, fsModel), fileName, left), lower);
     py::object rightName = callMethod(callMethod(py::getattr(self, fsModel), fileName, right), lower);
-    return compare(leftName, rightName, Py_LT);
+    return lessByName(leftName, rightName);
 }
 
 }  // namespace
 
-const FunctionSpec sortModelInit{
+const FunctionRow sortModelInit{
     .name = "__init__",
     .qualname = "FolderFirstSortModel.__init__",
     .params = {"self", "fsModel"},
@@ -61,7 +79,7 @@ const FunctionSpec sortModelInit{
     .body = sortModelInitBody,
 };
 
-const FunctionSpec lessThan{
+const FunctionRow lessThan{
     .name = "lessThan",
     .qualname = "FolderFirstSortModel.lessThan",
     .params = {"self", "left", "right"},

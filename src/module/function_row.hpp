@@ -13,7 +13,7 @@ namespace explorerview {
 namespace py = pybind11;
 
 struct Frame;
-struct FunctionSpec;
+struct FunctionRow;
 
 // A body receives the bound arguments and returns the function's result.
 // It may throw py::error_already_set (or a pybind11 builtin exception); the one
@@ -30,7 +30,7 @@ struct Annotation {
     const char* value = nullptr;  // stored as a string, never evaluated
 };
 
-struct FunctionSpec {
+struct FunctionRow {
     const char* name = nullptr;      // __name__; for lambdas their internal name ("lambda1")
     const char* qualname = nullptr;  // __qualname__, with "<locals>" where Python puts it
     std::array<const char*, 3> params{};  // positional-or-keyword parameters, in order
@@ -43,14 +43,14 @@ struct FunctionSpec {
     bool usesSuper = false;  // zero-argument super(): gets the class cell as its closure
     Body body = nullptr;
     // Functions this one creates when it runs; their code objects are built at exec too.
-    std::array<const FunctionSpec*, 3> inner{};
+    std::array<const FunctionRow*, 3> inner{};
 };
 
-struct ClassSpec {
+struct ClassRow {
     const char* name = nullptr;
     std::array<const char*, 2> bases{};  // global names, read at class creation
     const char* doc = nullptr;
-    std::array<const FunctionSpec*, 16> methods{};  // namespace order
+    std::array<const FunctionRow*, 16> methods{};  // namespace order
 };
 
 }  // namespace explorerview
