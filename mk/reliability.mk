@@ -1,6 +1,7 @@
 # Reliability checks beyond `make test`, each in a build folder of its own:
 #   make asan      the whole suite against an AddressSanitizer + UBSan build
-#   make fuzz      at least FUZZ_CALLS fuzzed calls of every native function
+#   make fuzz      at least FUZZ_CALLS fuzzed calls of every native function,
+#                  and the folder of 100,000 entries
 #   make valgrind  memcheck over one scenario that runs every action
 # ARGS is passed on to pytest (asan, fuzz).
 
@@ -20,8 +21,10 @@ asan:
 	  $(PYTHON) tests/sanitizers/run_asan.py $(ASAN_BUILD) $(ARGS)
 
 fuzz: build
-	EXPLORERVIEW_FUZZ_CALLS=$(FUZZ_CALLS) timeout --foreground $(RELIABILITY_TIMEOUT) \
-	  $(PYTHON) -m pytest tests/test_fuzz.py -q -s $(ARGS)
+	EXPLORERVIEW_FUZZ_CALLS=$(FUZZ_CALLS) EXPLORERVIEW_LARGE_FOLDER=100000 \
+	  timeout --foreground $(RELIABILITY_TIMEOUT) $(PYTHON) -m pytest -q -s \
+	  tests/test_fuzz.py tests/test_faults.py::test_large_folder_is_listed_folders_first_and_selections_work \
+	  $(ARGS)
 
 valgrind:
 	@$(MAKE) build BUILD=$(REL_BUILD) BUILD_TYPE=RelWithDebInfo

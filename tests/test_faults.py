@@ -268,7 +268,6 @@ print("survived", double.errors())
 """
 
 
-@pytest.mark.xfail(reason="finding 1: a captured panel is used through a borrowed reference", strict=True)
 def test_callback_whose_captured_panel_is_released_during_the_call_does_not_crash(folder_tree):
     root = folder_tree(FOLDER)
     script = CAPTURE_RELEASED.format(tests=str(HERE), folder=str(root), missing=str(root / "missing"))

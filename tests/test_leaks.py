@@ -19,7 +19,7 @@ from reliability_helpers import (
 )
 
 WARMUP = 20
-REPEAT = 200
+REPEAT = 100
 # Growth tolerated after REPEAT calls. A path that leaks loses at least one
 # object per call, i.e. REPEAT of them; what the interpreter's and Qt's caches
 # settle on after the warm-up stays far below that.
@@ -144,6 +144,9 @@ CASES = {
     "view.__init__ bad parent": lambda w: (lambda: expect(TypeError, w.ev.FileSystemView, S), [S]),
     "rootPath ok": lambda w: (w.view.rootPath, []),
     "rootPath too many": lambda w: (lambda: expect(TypeError, w.view.rootPath, S), [S]),
+    "rootPath model gone": lambda w: then(
+        w.monkeypatch.setattr(w.view, "fsmodel", None),
+        lambda: expect(AttributeError, w.view.rootPath), []),
     "setRootPath ok": lambda w: (lambda: w.view.setRootPath(w.root), [w.root]),
     "setRootPath not found": lambda w: (lambda: w.view.setRootPath(w.root / "gone", expand=S), [S]),
     "setRootPath str raises": lambda w: (lambda: expect(Boom, w.view.setRootPath, RS), [RS]),
@@ -157,12 +160,18 @@ CASES = {
         lambda: expect(Boom, w.ev.ExplorerView), []),
     "_showNewFileMenu ok": lambda w: (lambda: (w.panel._showNewFileMenu(), w.panel._newFileMenu.hide()), []),
     "_showNewFileMenu too many": lambda w: (lambda: expect(TypeError, w.panel._showNewFileMenu, S), [S]),
+    "_showNewFileMenu toolbar gone": lambda w: then(
+        w.monkeypatch.setattr(w.panel, "_viewToolBar", None),
+        lambda: expect(AttributeError, w.panel._showNewFileMenu), []),
     "setWorkingFolder folder": lambda w: (lambda: w.panel.setWorkingFolder(w.root), [w.root]),
     "setWorkingFolder None": lambda w: (lambda: w.panel.setWorkingFolder(None), []),
     "setWorkingFolder missing": lambda w: (lambda: expect(TypeError, w.panel.setWorkingFolder), []),
     "setWorkingFolder str raises": lambda w: (lambda: expect(Boom, w.panel.setWorkingFolder, RS), [RS]),
     "workingFolder ok": lambda w: (w.panel.workingFolder, []),
     "workingFolder too many": lambda w: (lambda: expect(TypeError, w.panel.workingFolder, S), [S]),
+    "workingFolder stack gone": lambda w: then(
+        w.monkeypatch.setattr(w.panel, "_stacked", None),
+        lambda: expect(AttributeError, w.panel.workingFolder), []),
     "select ok": lambda w: (lambda: w.panel.select(L), [L, L[0]]),
     "select not a list": lambda w: (lambda: expect(TypeError, w.panel.select, T), [T]),
     "select unexpected keyword": lambda w: (lambda: expect(TypeError, w.panel.select, path=L), [L]),
@@ -173,6 +182,10 @@ CASES = {
     "select item str raises": lambda w: (lambda: expect(Boom, w.panel.select, [RS]), [RS]),
     "selection ok": lambda w: (w.panel.selection, []),
     "selection too many": lambda w: (lambda: expect(TypeError, w.panel.selection, S), [S]),
+    "selection and _expandSelected tree gone": lambda w: then(
+        w.monkeypatch.setattr(w.panel, "_fileSystemView", None),
+        lambda: (expect(AttributeError, w.panel.selection), expect(AttributeError, w.panel._expandSelected)),
+        []),
     "_expandSelected ok": lambda w: (w.panel._expandSelected, []),
     "_fsItemDoubleClicked file": lambda w: (lambda: w.panel._fsItemDoubleClicked(w.proxy_a), [w.proxy_a]),
     "_fsItemDoubleClicked invalid": lambda w: (lambda: w.panel._fsItemDoubleClicked(index=I), [I]),
@@ -199,6 +212,9 @@ CASES = {
         lambda: expect(AttributeError, w.panel._newFolder), []),
     "lambda1 ok": lambda w: (w.f["lambda1"], []),
     "lambda1 args": lambda w: (lambda: expect(TypeError, w.f["lambda1"], S, S), [S]),
+    "lambda1 name missing": lambda w: then(
+        w.monkeypatch.delattr(w.ev, "tavro"),
+        lambda: expect(NameError, w.f["lambda1"]), []),
     "lambda2 ok": lambda w: (w.f["lambda2"], [w.f["lambda2"].__closure__[0], w.panel]),
     "lambda3 keywords": lambda w: (lambda: expect(TypeError, w.f["lambda3"], x=S),
                                    [S, w.f["lambda3"].__closure__[0]]),
@@ -213,6 +229,9 @@ CASES = {
     "doPaste ok raises": lambda w: (lambda: expect(Boom, w.f["doPaste"], "x", RB), [RB]),
     "doPaste missing": lambda w: (lambda: expect(TypeError, w.f["doPaste"], folderStr=S), [S]),
     "doCreateFile ok": lambda w: (lambda: w.f["doCreateFile"]("new.txt", True), [w.panel]),
+    "doCreateFile host raises": lambda w: then(
+        w.monkeypatch.setattr(w.host.commands, "execute", raising(Boom)),
+        lambda: expect(Boom, w.f["doCreateFile"], "new.txt", ok=True), [w.f["doCreateFile"].__closure__[0]]),
     "doCreateFile non-str keyword": lambda w: (lambda: expect(TypeError, vectorcall, w.f["doCreateFile"],
                                                               ("x",), (b"ok",), (True,)), []),
     "doCreateFolder cancelled": lambda w: (lambda: w.f["doCreateFolder"](S, ok=0), [S]),

@@ -2,6 +2,7 @@
 shows after construction, its two states, selection as paths, the keys, clicks
 and menus a user reaches it with, and its lifetime."""
 import gc
+import types
 import weakref
 from pathlib import Path
 
@@ -272,6 +273,41 @@ def test_select_replaces_skips_unknown_paths_and_clears(opened):
     assert panel.selection() == [root / "B.txt"]
     panel.select([])
     assert panel.selection() == []
+
+
+def test_selection_reads_the_tree_in_python_order(panel):
+    """view.fsmodel.filePath(view.sortModel.mapToSource(idx)), read per row,
+    the receiver before its argument, over a selection model that ends by
+    raising StopIteration from its own iterator."""
+    reads = []
+
+    class Rows:
+        def __iter__(self):
+            return self
+
+        def __next__(self):
+            if reads.count("row") == 2:
+                raise StopIteration
+            reads.append("row")
+            return types.SimpleNamespace(isValid=lambda: True)
+
+    class Tree:
+        def selectionModel(self):
+            return types.SimpleNamespace(selectedRows=Rows)
+
+        @property
+        def fsmodel(self):
+            reads.append("fsmodel")
+            return types.SimpleNamespace(filePath=lambda index: "/work/p/a.txt")
+
+        @property
+        def sortModel(self):
+            reads.append("sortModel")
+            return types.SimpleNamespace(mapToSource=lambda index: index)
+
+    panel._fileSystemView = Tree()
+    assert panel.selection() == [Path("/work/p/a.txt")] * 2
+    assert reads == ["row", "fsmodel", "sortModel"] * 2
 
 
 class PathList(list):

@@ -246,6 +246,23 @@ def test_root_path_from_str_path_or_anything_spelling_one(qtbot, view, tmp_path,
     assert view.sortModel.mapToSource(view.rootIndex()) == view.fsmodel.index(str(tmp_path))
 
 
+class Respelled(str):
+    """A str whose str() is another path: the model gets what str() gives."""
+
+    def __str__(self):
+        return self + "/inner"
+
+
+def test_model_gets_a_plain_str_made_by_str(view, tmp_path, monkeypatch):
+    (tmp_path / "inner").mkdir()
+    given = []
+    real = view.fsmodel.setRootPath
+    monkeypatch.setattr(view.fsmodel, "setRootPath", lambda path: given.append(path) or real(path))
+    assert view.setRootPath(Respelled(tmp_path)) is True
+    assert given == [str(tmp_path / "inner")] and type(given[0]) is str
+    assert view.rootPath() == tmp_path / "inner"
+
+
 @pytest.mark.parametrize("expand, expanded", [((), False), ((True,), True), ((1,), True), (("",), False)])
 def test_expand_opens_the_new_root(view, tmp_path, expand, expanded):
     assert view.setRootPath(tmp_path, *expand) is True

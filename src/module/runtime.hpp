@@ -102,6 +102,13 @@ py::object call(py::handle callable, A&&... args) {
     }
 }
 
+// obj.name, as Python reads an attribute: a new reference. Straight to the
+// C API, without the accessor objects (and their reference traffic) that
+// pybind11's obj.attr(name) builds; use it on the paths that run per row.
+inline py::object getAttr(py::handle obj, const Name& name) {
+    return detail::owned(PyObject_GetAttr(obj.ptr(), name.get().ptr()));
+}
+
 // obj.method(args..., name=value...) without a bound method object or an
 // argument tuple, for hot paths such as lessThan: positional calls through
 // methodCall(), calls with keywords through PyObject_VectorcallMethod.

@@ -34,9 +34,9 @@ py::object proxyIndexOf(py::handle model, py::handle fsModel, py::handle path) {
 // whole rows. The members are combined as integers and turned back into the
 // flag type, which holds whether or not the toolkit's members support | themselves.
 py::object selectRowsFlags(py::handle sel) {
-    py::object flagType = sel.attr(SelectionFlag);
-    py::object select = sel.attr(SelectionFlag).attr(Select).attr(value);
-    py::object rows = sel.attr(SelectionFlag).attr(Rows).attr(value);
+    py::object flagType = getAttr(sel, SelectionFlag);
+    py::object select = getAttr(getAttr(getAttr(sel, SelectionFlag), Select), value);
+    py::object rows = getAttr(getAttr(getAttr(sel, SelectionFlag), Rows), value);
     py::object both = py::reinterpret_steal<py::object>(PyNumber_Or(select.ptr(), rows.ptr()));
     if (!both) throw py::error_already_set();
     return call(flagType, both);
@@ -45,15 +45,16 @@ py::object selectRowsFlags(py::handle sel) {
 // The argument is an exact list: the machinery has checked it before this runs.
 py::object selectBody(Frame& f) {
     py::handle paths = f.arg(1);
-    py::object view = f.self().attr(fileSystemView);
+    py::object view = getAttr(f.self(), fileSystemView);
     py::object sel = callMethod(view, selectionModel);
-    py::object model = view.attr(sortModel);
-    py::object fsModel = view.attr(fsmodel);
+    py::object model = getAttr(view, sortModel);
+    py::object fsModel = getAttr(view, fsmodel);
     callMethod(sel, clear);
 
     // Walk the list as Python's list iterator does: the length is read afresh
     // each step, since str() of an item may run code that changes the list.
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(paths.ptr()); ++i) {
+        // Held while str() runs: it may drop the list's own reference.
         py::object p = py::reinterpret_borrow<py::object>(PyList_GET_ITEM(paths.ptr(), i));
         py::object idx = proxyIndexOf(model, fsModel, p);
         if (!truth(idx) || !truth(callMethod(idx, isValid))) continue;  // not in the model
@@ -73,22 +74,31 @@ py::object selectBody(Frame& f) {
 }
 
 py::object selectionBody(Frame& f) {
-    py::object view = f.self().attr(fileSystemView);
+    py::object view = getAttr(f.self(), fileSystemView);
     py::object sel = callMethod(view, selectionModel);
     py::list result;
     if (sel.is_none()) return result;
     py::object indexes = callMethod(sel, selectedRows);
     py::object iterator = py::reinterpret_steal<py::object>(PyObject_GetIter(indexes.ptr()));
     if (!iterator) throw py::error_already_set();
-    while (PyObject* item = PyIter_Next(iterator.ptr())) {
+    // The iterator's own next slot, as a for loop steps it (GetIter has checked
+    // it has one); StopIteration at the end is cleared as the loop clears it.
+    const iternextfunc next = Py_TYPE(iterator.ptr())->tp_iternext;
+    while (PyObject* item = next(iterator.ptr())) {
         py::object idx = py::reinterpret_steal<py::object>(item);
         if (!truth(callMethod(idx, isValid))) continue;
-        py::object sourceIdx = callMethod(view.attr(sortModel), mapToSource, idx);
-        py::object pathStr = callMethod(view.attr(fsmodel), filePath, sourceIdx);
+        // view.fsmodel.filePath(view.sortModel.mapToSource(idx)): fsmodel is
+        // read first, as Python evaluates the receiver before the argument.
+        py::object source = getAttr(view, fsmodel);
+        py::object sourceIdx = callMethod(getAttr(view, sortModel), mapToSource, idx);
+        py::object pathStr = callMethod(source, filePath, sourceIdx);
         py::object path = call(global(Path), pathStr);
         if (PyList_Append(result.ptr(), path.ptr()) < 0) throw py::error_already_set();
     }
-    if (PyErr_Occurred()) throw py::error_already_set();
+    if (PyErr_Occurred()) {
+        if (!PyErr_ExceptionMatches(PyExc_StopIteration)) throw py::error_already_set();
+        PyErr_Clear();
+    }
     return result;
 }
 
