@@ -1,7 +1,6 @@
 // Where a new or pasted item goes: the folder the selection designates, or the
 // working folder when the selection designates none.
 #include "fileops/rows.hpp"
-#include "fileops/values.hpp"
 #include "module/runtime.hpp"
 
 namespace explorerview::fileops {

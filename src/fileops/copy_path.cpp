@@ -1,6 +1,5 @@
 // "Copy Path": the first selected path, absolute, as clipboard text.
 #include "fileops/rows.hpp"
-#include "fileops/values.hpp"
 #include "module/runtime.hpp"
 
 namespace explorerview::fileops {

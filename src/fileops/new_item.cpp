@@ -3,7 +3,6 @@
 // differ only in the prompt's label and the host command, so one pair of bodies,
 // instantiated per kind, serves both.
 #include "fileops/rows.hpp"
-#include "fileops/values.hpp"
 #include "module/runtime.hpp"
 
 namespace explorerview::fileops {

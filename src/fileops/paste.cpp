@@ -1,7 +1,6 @@
 // "Paste": ask the host for a target folder, proposing the selection's folder,
 // then hand the confirmed folder to the host's paste command.
 #include "fileops/rows.hpp"
-#include "fileops/values.hpp"
 #include "module/runtime.hpp"
 
 namespace explorerview::fileops {

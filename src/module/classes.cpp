@@ -15,15 +15,9 @@ namespace explorerview::exec {
 
 namespace {
 
-py::object str(const char* text) {
-    PyObject* s = PyUnicode_InternFromString(text);
-    if (!s) throw py::error_already_set();
-    return py::reinterpret_steal<py::object>(s);
-}
-
 // getattr(obj, name) with AttributeError meaning "absent": a null object.
 py::object lookupAttr(py::handle obj, const char* name) {
-    PyObject* value = PyObject_GetAttr(obj.ptr(), str(name).ptr());
+    PyObject* value = PyObject_GetAttr(obj.ptr(), interned(name).ptr());
     if (!value) {
         if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw py::error_already_set();
         PyErr_Clear();
@@ -32,7 +26,7 @@ py::object lookupAttr(py::handle obj, const char* name) {
 }
 
 void setItem(py::handle mapping, const char* key, py::handle value) {
-    if (PyObject_SetItem(mapping.ptr(), str(key).ptr(), value.ptr()) < 0) throw py::error_already_set();
+    if (PyObject_SetItem(mapping.ptr(), interned(key).ptr(), value.ptr()) < 0) throw py::error_already_set();
 }
 
 // The bases after __mro_entries__: a base that is not a class but has the
@@ -99,18 +93,18 @@ py::object prepare(py::handle meta, py::handle name, py::handle bases) {
 }
 
 void createClass(py::handle globals, const ClassRow& spec) {
-    py::object name = str(spec.name);
+    py::object name = interned(spec.name);
     int nbases = 0;
     while (nbases < static_cast<int>(spec.bases.size()) && spec.bases[nbases]) ++nbases;
     py::tuple written(nbases);
-    for (int i = 0; i < nbases; ++i) written[i] = globalNamed(str(spec.bases[i]));
+    for (int i = 0; i < nbases; ++i) written[i] = globalNamed(interned(spec.bases[i]));
 
     py::object bases = resolveBases(written);
     py::handle meta = metaclassOf(bases);
     py::object ns = prepare(meta, name, bases);
     setItem(ns, "__module__", constants::moduleName());
     setItem(ns, "__qualname__", name);
-    if (spec.doc) setItem(ns, "__doc__", str(spec.doc));
+    if (spec.doc) setItem(ns, "__doc__", interned(spec.doc));
     if (!bases.is(written)) setItem(ns, "__orig_bases__", written);
 
     // The class cell: empty until the class exists, shared by the methods

@@ -29,12 +29,6 @@ Store& store() {
     return *s;
 }
 
-py::object str(const char* text) {
-    PyObject* s = PyUnicode_InternFromString(text);
-    if (!s) throw py::error_already_set();
-    return py::reinterpret_steal<py::object>(s);
-}
-
 py::object tupleOf(py::handle item) {
     PyObject* t = PyTuple_Pack(1, item.ptr());
     if (!t) throw py::error_already_set();
@@ -71,7 +65,7 @@ py::object codeFor(const FunctionRow& spec, const Row& row, py::handle freevars)
     changes["co_nlocals"] = row.nparams;
     changes["co_varnames"] = varnames;
     changes["co_flags"] = CO_OPTIMIZED | CO_NEWLOCALS;
-    changes["co_qualname"] = str(spec.qualname);
+    changes["co_qualname"] = interned(spec.qualname);
     changes["co_freevars"] = freevars;
     PyObject* replace = PyObject_GetAttrString(code.ptr(), "replace");
     if (!replace) throw py::error_already_set();
@@ -87,18 +81,18 @@ void addRow(const FunctionRow& spec) {
     Row row;
     row.spec = &spec;
     while (row.nparams < 3 && spec.params[row.nparams]) {
-        row.params[row.nparams] = str(spec.params[row.nparams]);
+        row.params[row.nparams] = interned(spec.params[row.nparams]);
         ++row.nparams;
     }
-    row.name = str(spec.name);
-    row.qualname = str(spec.qualname);
-    row.doc = spec.doc ? str(spec.doc) : py::none();
+    row.name = interned(spec.name);
+    row.qualname = interned(spec.qualname);
+    row.doc = spec.doc ? interned(spec.doc) : py::none();
     for (int i = 0; i < 3 && spec.annotations[i].name; ++i) {
-        row.annotations[i][0] = str(spec.annotations[i].name);
-        row.annotations[i][1] = str(spec.annotations[i].value);
+        row.annotations[i][0] = interned(spec.annotations[i].name);
+        row.annotations[i][1] = interned(spec.annotations[i].value);
     }
     py::tuple freeVar(1);
-    freeVar[0] = str(spec.usesSuper ? "__class__" : "self");
+    freeVar[0] = interned(spec.usesSuper ? "__class__" : "self");
     row.code = codeFor(spec, row, py::tuple());
     row.codeWithFreeVar = codeFor(spec, row, freeVar);
     row.tracebackName = tracebackNameOf(spec);
@@ -113,7 +107,7 @@ void build() {
     Store& s = store();
     Name::internAll();
     if (s.built) return;
-    s.moduleName = str(fullName);
+    s.moduleName = interned(fullName);
     s.noneDefault = tupleOf(Py_None);
     s.falseDefault = tupleOf(Py_False);
     s.built = true;
@@ -122,7 +116,7 @@ void build() {
 bool built() { return store().built; }
 
 void resolveSuper(py::handle builtins) {
-    py::object key = str("super");
+    py::object key = interned("super");
     PyObject* super = PyDict_GetItemWithError(builtins.ptr(), key.ptr());
     if (!super) {
         if (!PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%U' is not defined", key.ptr());

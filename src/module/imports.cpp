@@ -4,16 +4,11 @@
 #include <initializer_list>
 
 #include "module/exec_steps.hpp"
+#include "module/runtime.hpp"
 
 namespace explorerview::exec {
 
 namespace {
-
-py::object str(const char* text) {
-    PyObject* s = PyUnicode_InternFromString(text);
-    if (!s) throw py::error_already_set();
-    return py::reinterpret_steal<py::object>(s);
-}
 
 // __import__(name, globals, {}, fromlist, 0), through the builtins' __import__
 // so that a replaced one is honoured, as the statement honours it.
@@ -66,9 +61,9 @@ py::object importFrom(py::handle module, py::handle name) {
 // every name, else the import system with the names as the from-list; then
 // each name read and bound before the next is read.
 void fromImport(py::handle globals, const char* moduleName, std::initializer_list<const char*> names) {
-    py::object key = str(moduleName);
+    py::object key = interned(moduleName);
     py::list fromlist;
-    for (const char* name : names) fromlist.append(str(name));
+    for (const char* name : names) fromlist.append(interned(name));
 
     py::object module;
     if (PyObject* loaded = loadedModule(key)) {
@@ -88,8 +83,8 @@ void fromImport(py::handle globals, const char* moduleName, std::initializer_lis
 void importNames(py::handle globals) {
     // import os.path as osp: the statement imports "os.path", receives the
     // top-level package and takes its attribute "path".
-    py::object os = importModule(globals, str("os.path"), py::none());
-    if (PyDict_SetItemString(globals.ptr(), "osp", importFrom(os, str("path")).ptr()) < 0)
+    py::object os = importModule(globals, interned("os.path"), py::none());
+    if (PyDict_SetItemString(globals.ptr(), "osp", importFrom(os, interned("path")).ptr()) < 0)
         throw py::error_already_set();
 
     fromImport(globals, "typing", {"List"});

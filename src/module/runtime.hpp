@@ -109,6 +109,20 @@ inline py::object getAttr(py::handle obj, const Name& name) {
     return detail::owned(PyObject_GetAttr(obj.ptr(), name.get().ptr()));
 }
 
+// An interned str made on the spot, for exec-time code (bodies use Name).
+inline py::object interned(const char* text) { return detail::owned(PyUnicode_InternFromString(text)); }
+
+// Python's `if value:`: raises as Python does when __bool__ or __len__ raises.
+inline bool truth(py::handle value) {
+    int result = PyObject_IsTrue(value.ptr());
+    if (result < 0) throw py::error_already_set();
+    return result != 0;
+}
+
+// Python's `str(value)`: always an exact str, even from a str subclass (unlike
+// py::str, which passes a subclass through) and through an overriding __str__.
+inline py::object text(py::handle value) { return detail::owned(PyObject_Str(value.ptr())); }
+
 // obj.method(args..., name=value...) without a bound method object or an
 // argument tuple, for hot paths such as lessThan: positional calls through
 // methodCall(), calls with keywords through PyObject_VectorcallMethod.

@@ -16,18 +16,10 @@ const Name mapToSource{"mapToSource"}, isValid{"isValid"}, expand{"expand"}, par
 const Name selectName{"select"}, SelectionFlag{"SelectionFlag"}, Select{"Select"}, Rows{"Rows"};
 const Name value{"value"}, scrollTo{"scrollTo"}, selectedRows{"selectedRows"}, filePath{"filePath"};
 
-bool truth(py::handle object) {
-    int result = PyObject_IsTrue(object.ptr());
-    if (result < 0) throw py::error_already_set();
-    return result != 0;
-}
-
 // The proxy index of a path: the file system model looks the path up by its
 // string (a str is used as it is), the proxy maps it into the tree's space.
 py::object proxyIndexOf(py::handle model, py::handle fsModel, py::handle path) {
-    py::object text = py::reinterpret_steal<py::object>(PyObject_Str(path.ptr()));
-    if (!text) throw py::error_already_set();
-    return callMethod(model, mapFromSource, callMethod(fsModel, index, text));
+    return callMethod(model, mapFromSource, callMethod(fsModel, index, text(path)));
 }
 
 // sel.SelectionFlag(sel.SelectionFlag.Select.value | sel.SelectionFlag.Rows.value):

@@ -16,12 +16,6 @@ const Name isValid{"isValid"}, expandRecursively{"expandRecursively"};
 const Name fsmodel{"fsmodel"}, filePath{"filePath"}, mapToSource{"mapToSource"}, isFile{"is_file"};
 const Name openFileCommand{"Nodra.openFile"};
 
-bool truth(py::handle value) {
-    int result = PyObject_IsTrue(value.ptr());
-    if (result < 0) throw py::error_already_set();
-    return result != 0;
-}
-
 // The folder is not stored on the panel: the stack's page says whether one is
 // open, and the tree's model holds which. A root the tree refused (it has told
 // the user why) still leaves the tree page up, so the user sees where they are.

@@ -109,9 +109,7 @@ py::object setRootPathBody(Frame& f) {
         // self.fsmodel.setRootPath(str(path)): the receiver is read before str()
         // runs, and str() is Python's, so a str subclass arrives as a plain str.
         py::object model = getAttr(self, fsmodel);
-        py::object text = py::reinterpret_steal<py::object>(PyObject_Str(f.arg(1).ptr()));
-        if (!text) throw py::error_already_set();
-        py::object index = callMethod(model, setRootPathName, text);
+        py::object index = callMethod(model, setRootPathName, text(f.arg(1)));
         py::object rootIndex = callMethod(getAttr(self, sortModel), mapFromSource, index);
         callMethod(self, setRootIndex, rootIndex);
         int expand = PyObject_IsTrue(f.arg(2).ptr());

@@ -30,12 +30,6 @@ py::object compare(py::handle a, py::handle b, int op) {
     return py::reinterpret_steal<py::object>(result);
 }
 
-bool truth(py::handle value) {
-    int result = PyObject_IsTrue(value.ptr());
-    if (result < 0) throw py::error_already_set();
-    return result != 0;
-}
-
 // `a != b`, then its truth value. The model answers isDir with bools, and two
 // bools differ exactly when they are different objects: no comparison object.
 bool differ(py::handle a, py::handle b) {
