@@ -22,7 +22,7 @@ asan:
 
 fuzz: build
 	EXPLORERVIEW_FUZZ_CALLS=$(FUZZ_CALLS) EXPLORERVIEW_LARGE_FOLDER=100000 \
-	  timeout --foreground $(RELIABILITY_TIMEOUT) $(PYTHON) -m pytest -q -s \
+	  timeout --foreground $(RELIABILITY_TIMEOUT) $(PYTHON) -m pytest -q \
 	  tests/test_fuzz.py tests/test_faults.py::test_large_folder_is_listed_folders_first_and_selections_work \
 	  $(ARGS)
 

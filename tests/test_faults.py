@@ -1,6 +1,7 @@
 """Faults from the host and from the file system: each test name says what the
 panel does when it meets the fault. Nothing may crash; a failure is a Python
 exception naming the function it left, or one of the panel's user messages."""
+import gc
 import json
 import os
 import shutil
@@ -134,13 +135,13 @@ def test_register_toolbar_raising_fails_construction_and_frees_the_half_built_pa
         qtbot, explorerview, tavro_double, monkeypatch):
     monkeypatch.setattr(tavro_double.window, "registerToolBar", raising)
     flush_deletions()
-    alive = len([o for o in __import__("gc").get_objects() if type(o) is explorerview.ExplorerView])
+    alive = len([o for o in gc.get_objects() if type(o) is explorerview.ExplorerView])
     with pytest.raises(Boom) as raised:
         explorerview.ExplorerView()
     assert MODULE + "ExplorerView.__init__" in entries(raised.value)
     del raised
     flush_deletions()
-    assert len([o for o in __import__("gc").get_objects() if type(o) is explorerview.ExplorerView]) == alive
+    assert len([o for o in gc.get_objects() if type(o) is explorerview.ExplorerView]) == alive
     monkeypatch.undo()
     qtbot.addWidget(explorerview.ExplorerView())  # and the next one builds
 

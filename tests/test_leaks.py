@@ -14,7 +14,7 @@ from types import SimpleNamespace
 import pytest
 from Kelpa import QFileSystemModel, QModelIndex, QPoint
 from reliability_helpers import (
-    Boom, RaisingBool, RaisingStr, flush_deletions, made_functions, object_call, open_folder,
+    Boom, RaisingBool, RaisingStr, class_methods, flush_deletions, made_functions, object_call, open_folder,
     resident_bytes, runtime_functions, under_sanitizer, vectorcall,
 )
 
@@ -283,7 +283,6 @@ def test_repeated_calls_leave_no_objects_or_references_behind(world, case):
 
 def test_every_native_function_has_a_leak_case(world):
     """The table above reaches each function of the module, the run-time ones too."""
-    from reliability_helpers import class_methods
     reached = " ".join(CASES)
     names = {name for _, name, _ in class_methods(world.ev)} | set(world.f)
     prefixes = {"__init__": ("page.__init__", "sortModel.__init__", "view.__init__", "panel.__init__"),

@@ -119,7 +119,7 @@ def main():
     assert panel.workingFolder() is None
     assert len(double.executed()) >= 5 and double.errors()
     panel.close()
-    del panel, view, model, lessThan
+    panel = view = model = lessThan = None  # drop them, then let Qt and the collector free them
     settle()
     print("scenario complete")
 
