@@ -9,7 +9,7 @@ ASAN_BUILD    ?= build-asan
 REL_BUILD     ?= build-rel
 FUZZ_CALLS    ?= 100000
 # A hang must fail the run rather than stall it: the suite under the sanitizer
-# takes minutes, the fuzzing run about ten.
+# takes about twelve minutes, the fuzzing run about five.
 RELIABILITY_TIMEOUT ?= 3600
 
 .PHONY: asan fuzz valgrind
