@@ -192,3 +192,12 @@ def resident_bytes():
 def under_sanitizer():
     """True under `make asan`: freed memory is quarantined, allocations are not pymalloc's."""
     return "libasan" in os.environ.get("LD_PRELOAD", "") or os.environ.get("PYTHONMALLOC") == "malloc"
+
+
+def entries(error):
+    """The function names of the traceback entries of `error`, outermost first."""
+    names, tb = [], error.__traceback__
+    while tb:
+        names.append(tb.tb_frame.f_code.co_name)
+        tb = tb.tb_next
+    return names

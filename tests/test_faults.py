@@ -12,7 +12,7 @@ from pathlib import Path
 
 import pytest
 from PyQt6 import sip
-from reliability_helpers import Boom, flush_deletions, made_functions, open_folder
+from reliability_helpers import Boom, entries, flush_deletions, made_functions, open_folder
 
 FOLDER = ["a.txt", "B.txt", "sub/c.txt", "sub/inner/d.txt", "empty/"]
 MODULE = "Tavro_Workspace.explorerview."
@@ -21,15 +21,6 @@ HERE = Path(__file__).resolve().parent
 # Listing and sorting grow linearly (n log n) with the count, so the smaller
 # folder runs the same code paths at a tenth of the cost.
 LARGE_FOLDER = int(os.environ.get("EXPLORERVIEW_LARGE_FOLDER", "10000"))
-
-
-def entries(error):
-    """The function names of the traceback entries of `error`."""
-    names, tb = [], error.__traceback__
-    while tb:
-        names.append(tb.tb_frame.f_code.co_name)
-        tb = tb.tb_next
-    return names
 
 
 def raising(*args, **kwargs):

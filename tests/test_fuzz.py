@@ -31,7 +31,8 @@ from PyQt6.QtCore import QCoreApplication
 from PyQt6.QtWidgets import QApplication
 from reliability_helpers import (
     Boom, ListSubclass, RaisingBool, RaisingEq, RaisingEverything, RaisingFspath, RaisingStr, StrangePath,
-    StrangeStr, class_methods, hostile_values, object_call, open_folder, runtime_functions, vectorcall,
+    StrangeStr, class_methods, entries, hostile_values, object_call, open_folder, runtime_functions,
+    vectorcall,
 )
 
 try:
@@ -235,14 +236,6 @@ def world(request, qapp, tmp_path_factory):
 def expected_entry(function):
     qualname = function.__qualname__.replace(".<locals>", "").replace("<lambda>", function.__name__)
     return "Tavro_Workspace.explorerview." + qualname
-
-
-def entries(error):
-    names, tb = [], error.__traceback__
-    while tb:
-        names.append(tb.tb_frame.f_code.co_name)
-        tb = tb.tb_next
-    return names
 
 
 def settle(world):
