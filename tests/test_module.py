@@ -739,7 +739,7 @@ def test_create_copies_what_the_spec_has(run_python):
         except ValueError as error:
             assert str(error) == "unreadable loader"
         else:
-            raise AssertionError("created despite the spec error")
+            raise AssertionError("created despite the unreadable loader")
     """, fake_kelpa="")
 
 
