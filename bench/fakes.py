@@ -12,13 +12,21 @@ from types import SimpleNamespace
 _TRUE = "x".isascii
 
 
-class Index:
-    """A model index: hashable by identity, valid, true."""
+class Index(int):
+    """A model index: valid, true, and hashed by the number it was made with.
 
-    __slots__ = ("isValid",)
+    Numbered in order of making, the fakes of either side lay out their dicts
+    alike; an identity hash follows the object's address, which differs between
+    the two sides' fakes and moved dict look-ups by a hundred instructions."""
 
-    def __init__(self):
-        self.isValid = _TRUE
+    __slots__ = ()
+    isValid = _TRUE
+
+
+def _indexes():
+    """Index maker for one set of fakes: 1, 2, 3, ..."""
+    numbers = itertools.count(1)
+    return lambda: Index(next(numbers))
 
 
 def returning(value):
@@ -58,7 +66,8 @@ class SelectionModel:
 
 def sort_model(files=("README.md", "assets"), folders=("build",)):
     """(model, {name: index}): a model whose isDir and fileName are dict look-ups."""
-    indexes = {name: Index() for name in (*files, *folders)}
+    make = _indexes()
+    indexes = {name: make() for name in (*files, *folders)}
     is_dir = {index: name in folders for name, index in indexes.items()}
     file_name = {index: name for name, index in indexes.items()}
     model = SimpleNamespace(isDir=is_dir.__getitem__, fileName=file_name.__getitem__)
@@ -72,11 +81,12 @@ class Tree:
 
     def __init__(self, count):
         self.paths = [f"/work/p/Entry{i}.txt" for i in range(count)]
-        source = [Index() for _ in self.paths]
-        self.proxy = proxy = [Index() for _ in self.paths]
-        parent = Index()
+        make = _indexes()
+        source = [make() for _ in self.paths]
+        self.proxy = proxy = [make() for _ in self.paths]
+        parent = make()
         self.root_path = "/work/p"
-        root_source, root_proxy = Index(), Index()
+        root_source, root_proxy = make(), make()
         by_path = dict(zip(self.paths, source))
         by_path[self.root_path] = root_source
         file_path = dict(zip(source, self.paths))

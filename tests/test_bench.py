@@ -102,3 +102,163 @@ def test_method_set_on_an_instance_with_a_dict_wins(module):
     assert _less_than(module, name, "b") is False  # "q" < "b"
     name.lower = lambda: "a"
     assert _less_than(module, name, "b") is True
+
+
+# The benchmark also led the module to call builtins through their C function
+# (as the interpreter does for one or no argument) and to read __slots__
+# entries from their place in the object. Each collaborator below must behave
+# exactly as the Python reference sees it behave: same result, same error.
+
+def _outcome(call):
+    try:
+        return "returned", call()
+    except Exception as error:  # noqa: BLE001 - the error itself is compared
+        return type(error), str(error)
+
+
+def _null_builtin():
+    """A METH_O builtin that returns NULL and sets no error (a broken extension)."""
+    import ctypes
+
+    class MethodDef(ctypes.Structure):
+        _fields_ = [("name", ctypes.c_char_p), ("meth", ctypes.c_void_p),
+                    ("flags", ctypes.c_int), ("doc", ctypes.c_char_p)]
+
+    callback = ctypes.CFUNCTYPE(ctypes.c_void_p, ctypes.c_void_p, ctypes.c_void_p)(lambda s, a: None)
+    definition = MethodDef(b"broken", ctypes.cast(callback, ctypes.c_void_p), 0x0008, None)
+    new = ctypes.pythonapi.PyCMethod_New
+    new.restype = ctypes.py_object
+    new.argtypes = [ctypes.c_void_p, ctypes.py_object, ctypes.py_object, ctypes.c_void_p]
+    function = new(ctypes.addressof(definition), None, None, None)
+    _kept.append((callback, definition))  # the builtin points into both
+    return function
+
+
+_kept = []
+
+
+def _sort_holder(is_dir, file_name):
+    model = type("Model", (), {})()
+    model.isDir, model.fileName = is_dir, file_name
+    holder = type("Holder", (), {})()
+    holder.fsModel = model
+    return holder
+
+
+_NAMES = {"left": "Beta", "right": "alpha"}
+
+COLLABORATORS = {
+    "one argument": ({"left": False, "right": False}.__getitem__, _NAMES.__getitem__),
+    "one argument, raising": ({}.__getitem__, _NAMES.__getitem__),
+    "no argument, given one": ("x".isascii, _NAMES.__getitem__),
+    "argument vector": ({}.get, _NAMES.__getitem__),
+    "method descriptor on its type": (str.isdigit, _NAMES.__getitem__),
+    "method descriptor on another type": (bytes.isdigit, _NAMES.__getitem__),
+    "builtin returning ints": (id, _NAMES.__getitem__),
+    "name of another type": ({"left": 0, "right": 0}.__getitem__, {"left": b"B", "right": b"a"}.__getitem__),
+    "name of a str subclass": ({"left": 0, "right": 0}.__getitem__,
+                               {"left": _Name("B"), "right": "a"}.__getitem__),
+}
+
+
+@pytest.mark.parametrize("is_dir, file_name", COLLABORATORS.values(), ids=COLLABORATORS.keys())
+def test_builtin_collaborators_answer_as_in_python(module, is_dir, file_name):
+    from bench import reference
+
+    holder = _sort_holder(is_dir, file_name)
+    for left, right in (("left", "right"), ("right", "left")):
+        native = _outcome(lambda: module.FolderFirstSortModel.lessThan(holder, left, right))
+        python = _outcome(lambda: reference.FolderFirstSortModel.lessThan(holder, left, right))
+        assert native == python
+
+
+def test_builtin_returning_no_result_and_no_error_is_a_system_error(module):
+    holder = _sort_holder(_null_builtin(), _NAMES.__getitem__)
+    with pytest.raises(SystemError, match="returned NULL without setting an exception"):
+        module.FolderFirstSortModel.lessThan(holder, "left", "right")
+
+
+def test_builtins_called_at_the_recursion_limit_raise_and_leave_the_count_balanced(module):
+    holder = _sort_holder({"left": False, "right": False}.__getitem__, _NAMES.__getitem__)
+
+    def depth():
+        def dive(n):
+            try:
+                return dive(n + 1)
+            except RecursionError:
+                return n
+        return dive(0)
+
+    def compare(frames):  # lessThan after using up `frames` more frames
+        if not frames:  # (a comparison would have its own guard)
+            return module.FolderFirstSortModel.lessThan(holder, "left", "right")
+        return compare(frames - 1)
+
+    at_limit = []
+
+    def dive_then_compare():
+        try:
+            dive_then_compare()
+        except RecursionError:
+            if at_limit:
+                return
+            # From the deepest frame, use up the room left one frame more each
+            # time: the first call to fail must fail in the builtin's own guard.
+            for frames in range(10):
+                try:
+                    compare(frames)
+                except RecursionError as error:
+                    at_limit.append(str(error))
+                    return
+
+    before = depth()
+    for _ in range(2_000):
+        module.FolderFirstSortModel.lessThan(holder, "left", "right")
+    dive_then_compare()
+    assert at_limit == ["maximum recursion depth exceeded while calling a Python object"]
+    assert depth() == before
+
+
+def test_slot_attributes_read_as_python_reads_them(module):
+    from types import SimpleNamespace
+
+    from bench import fakes, reference
+
+    class Member:
+        __slots__ = ("value",)
+
+    slot = Member.__dict__["value"]
+
+    def members(select, rows):
+        made = Member(), Member()
+        for member, value in zip(made, (select, rows)):
+            if value is not None:
+                member.value = value
+        return made
+
+    # Each step sets the flag members up anew; the module must see each change.
+    steps = {
+        "slot": lambda: members(0x2, 0x20),
+        "slot unset": lambda: members(None, None),
+        # Set through the slot first: a read that missed the change would see 0x2.
+        "property on the class": lambda: (members(0x2, 0x20),
+                                          setattr(Member, "value", property(lambda self: 0x4)))[0],
+        "slot again": lambda: (setattr(Member, "value", slot), members(0x2, 0x20))[1],
+        "dict instead": lambda: (SimpleNamespace(value=0x8), SimpleNamespace(value=0x80)),
+    }
+    results = {}
+    for side in (module, reference):
+        tree = fakes.Tree(3)
+        holder = SimpleNamespace(_fileSystemView=tree.install(SimpleNamespace()))
+        flag = type("Flag", (int,), {})
+        tree.selection_model.SelectionFlag = flag
+        outcomes = []
+        for make in steps.values():
+            flag.Select, flag.Rows = make()
+            tree.selection_model.selected.clear()
+            outcome = _outcome(lambda: side.ExplorerView.select(holder, list(tree.paths)))
+            outcomes.append((outcome[0], sorted(map(int, tree.selection_model.selected.values()))))
+        Member.value = slot
+        results[side] = outcomes
+    assert results[module] == results[reference]
+    assert [flags for _, flags in results[module]] == [[0x22] * 3, [], [0x4] * 3, [0x22] * 3, [0x88] * 3]

@@ -30,6 +30,7 @@ public:
 
 private:
     friend PyObject* methodCall(const Name&, PyObject**, std::size_t) noexcept;
+    friend PyObject* attribute(const Name&, PyObject*) noexcept;
     const char* text_;
     PyObject* object_ = nullptr;  // owned for the life of the process
     // callMethod's memory of where this name led last time, for types whose
@@ -39,11 +40,28 @@ private:
     mutable PyTypeObject* methodType_ = nullptr;
     mutable unsigned int methodTag_ = 0;
     mutable PyObject* method_ = nullptr;
+    // getAttr's memory, alike: the type and version tag last seen, and where
+    // the name is a __slots__ entry of that type, its offset (else -1).
+    mutable PyTypeObject* slotType_ = nullptr;
+    mutable unsigned int slotTag_ = 0;
+    mutable Py_ssize_t slotOffset_ = -1;
 };
+
+// obj.name as Python reads it: the new reference, or null with the error set.
+// A __slots__ entry (which the generic look-up finds before any instance
+// dict) is read from its place in the object, as the interpreter's own
+// attribute read does for it; everything else takes PyObject_GetAttr.
+PyObject* attribute(const Name& name, PyObject* obj) noexcept;
 
 // args[0].name(*args[1:nargs]), with room for the callee in args[-1]: the new
 // reference, or null with the Python error set. callMethod() for positional calls.
 PyObject* methodCall(const Name& name, PyObject** args, std::size_t nargs) noexcept;
+
+// callable(*args) for positional arguments, as the interpreter calls it: a
+// builtin function or method descriptor that takes no argument or one argument
+// has its C function called straight away, everything else goes through
+// vectorcall. nargsf as for PyObject_Vectorcall.
+PyObject* callPositional(PyObject* callable, PyObject* const* args, std::size_t nargsf) noexcept;
 
 // The module global `name`, falling back to the builtins; NameError
 // "name 'X' is not defined" otherwise. Read at each use, never cached.
@@ -98,7 +116,7 @@ py::object call(py::handle callable, A&&... args) {
     } else {  // the common shape goes straight to the callee, past the keyword helper
         PyObject* stack[1 + sizeof...(A)] = {nullptr, py::handle(args).ptr()...};
         constexpr std::size_t nargsf = sizeof...(A) | PY_VECTORCALL_ARGUMENTS_OFFSET;
-        return detail::owned(PyObject_Vectorcall(callable.ptr(), stack + 1, nargsf, nullptr));
+        return detail::owned(callPositional(callable.ptr(), stack + 1, nargsf));
     }
 }
 
@@ -106,7 +124,11 @@ py::object call(py::handle callable, A&&... args) {
 // C API, without the accessor objects (and their reference traffic) that
 // pybind11's obj.attr(name) builds; use it on the paths that run per row.
 inline py::object getAttr(py::handle obj, const Name& name) {
-    return detail::owned(PyObject_GetAttr(obj.ptr(), name.get().ptr()));
+    PyObject* o = obj.ptr();
+    // Only the generic look-up can answer from a slot; other types (the
+    // toolkit's) go to PyObject_GetAttr at once.
+    return detail::owned(Py_TYPE(o)->tp_getattro == PyObject_GenericGetAttr ? attribute(name, o)
+                                                                              : PyObject_GetAttr(o, name.get().ptr()));
 }
 
 // An interned str made on the spot, for exec-time code (bodies use Name).
@@ -114,6 +136,8 @@ inline py::object interned(const char* text) { return detail::owned(PyUnicode_In
 
 // Python's `if value:`: raises as Python does when __bool__ or __len__ raises.
 inline bool truth(py::handle value) {
+    if (value.ptr() == Py_True) return true;  // what predicates mostly return
+    if (value.ptr() == Py_False || value.is_none()) return false;
     int result = PyObject_IsTrue(value.ptr());
     if (result < 0) throw py::error_already_set();
     return result != 0;

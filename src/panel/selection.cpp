@@ -18,7 +18,7 @@ const Name value{"value"}, scrollTo{"scrollTo"}, selectedRows{"selectedRows"}, f
 
 // The proxy index of a path: the file system model looks the path up by its
 // string (a str is used as it is), the proxy maps it into the tree's space.
-py::object proxyIndexOf(py::handle model, py::handle fsModel, py::handle path) {
+[[gnu::always_inline]] inline py::object proxyIndexOf(py::handle model, py::handle fsModel, py::handle path) {
     return callMethod(model, mapFromSource, callMethod(fsModel, index, text(path)));
 }
 

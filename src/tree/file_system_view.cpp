@@ -112,9 +112,7 @@ py::object setRootPathBody(Frame& f) {
         py::object index = callMethod(model, setRootPathName, text(f.arg(1)));
         py::object rootIndex = callMethod(getAttr(self, sortModel), mapFromSource, index);
         callMethod(self, setRootIndex, rootIndex);
-        int expand = PyObject_IsTrue(f.arg(2).ptr());
-        if (expand < 0) throw py::error_already_set();
-        if (expand) callMethod(self, expandName, rootIndex);
+        if (truth(f.arg(2))) callMethod(self, expandName, rootIndex);
         return py::bool_(true);
     } catch (py::error_already_set& error) {
         if (error.matches(PyExc_PermissionError))

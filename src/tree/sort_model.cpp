@@ -53,11 +53,11 @@ py::object lessByName(py::handle a, py::handle b) {
 // back to the proxy unchanged.
 py::object lessThanBody(Frame& f) {
     py::handle self = f.self(), left = f.arg(1), right = f.arg(2);
-    py::object leftIsDir = callMethod(py::getattr(self, fsModel), isDir, left);
-    py::object rightIsDir = callMethod(py::getattr(self, fsModel), isDir, right);
+    py::object leftIsDir = callMethod(getAttr(self, fsModel), isDir, left);
+    py::object rightIsDir = callMethod(getAttr(self, fsModel), isDir, right);
     if (differ(leftIsDir, rightIsDir)) return leftIsDir;
-    py::object leftName = callMethod(callMethod(py::getattr(self, fsModel), fileName, left), lower);
-    py::object rightName = callMethod(callMethod(py::getattr(self, fsModel), fileName, right), lower);
+    py::object leftName = callMethod(callMethod(getAttr(self, fsModel), fileName, left), lower);
+    py::object rightName = callMethod(callMethod(getAttr(self, fsModel), fileName, right), lower);
     return lessByName(leftName, rightName);
 }
 
