@@ -79,7 +79,7 @@ def machinery_rows(marks, scale):
         if case.loop_net:
             note += f"; net of a {loop:.0f} Ir loop step"
         rows.append(Row(case.name, [native.total], "Ir", case.reference,
-                        native.total / python.total, 0.75, note=note))
+                        native.total / python.total, case.target, note=note))
         rows.append(Row(f"  {case.reference}", [python.total], "Ir"))
     return rows, None
 
