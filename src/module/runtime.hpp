@@ -9,59 +9,10 @@
 
 #include <pybind11/pybind11.h>
 
+#include "module/fast_calls.hpp"
 #include "module/function_row.hpp"
 
 namespace explorerview {
-
-// An interned string, built once at module exec. Declare it at namespace scope
-// beside the body that uses it: `const Name isDir{"isDir"};`. Usable wherever
-// pybind11 takes a handle, e.g. `obj.attr(isDir)`.
-class Name {
-public:
-    explicit Name(const char* text);
-    Name(const Name&) = delete;
-    Name& operator=(const Name&) = delete;
-
-    const char* text() const { return text_; }
-    py::handle get() const { return object_; }  // borrowed; valid after exec
-    operator py::handle() const { return object_; }
-
-    static void internAll();  // exec: build every Name declared anywhere
-
-private:
-    friend PyObject* methodCall(const Name&, PyObject**, std::size_t) noexcept;
-    friend PyObject* attribute(const Name&, PyObject*) noexcept;
-    const char* text_;
-    PyObject* object_ = nullptr;  // owned for the life of the process
-    // callMethod's memory of where this name led last time, for types whose
-    // instances cannot shadow a method (no instance dict, generic look-up):
-    // the type and its version tag, which Python changes whenever the type or
-    // one of its bases changes, and the method descriptor found (owned).
-    mutable PyTypeObject* methodType_ = nullptr;
-    mutable unsigned int methodTag_ = 0;
-    mutable PyObject* method_ = nullptr;
-    // getAttr's memory, alike: the type and version tag last seen, and where
-    // the name is a __slots__ entry of that type, its offset (else -1).
-    mutable PyTypeObject* slotType_ = nullptr;
-    mutable unsigned int slotTag_ = 0;
-    mutable Py_ssize_t slotOffset_ = -1;
-};
-
-// obj.name as Python reads it: the new reference, or null with the error set.
-// A __slots__ entry (which the generic look-up finds before any instance
-// dict) is read from its place in the object, as the interpreter's own
-// attribute read does for it; everything else takes PyObject_GetAttr.
-PyObject* attribute(const Name& name, PyObject* obj) noexcept;
-
-// args[0].name(*args[1:nargs]), with room for the callee in args[-1]: the new
-// reference, or null with the Python error set. callMethod() for positional calls.
-PyObject* methodCall(const Name& name, PyObject** args, std::size_t nargs) noexcept;
-
-// callable(*args) for positional arguments, as the interpreter calls it: a
-// builtin function or method descriptor that takes no argument or one argument
-// has its C function called straight away, everything else goes through
-// vectorcall. nargsf as for PyObject_Vectorcall.
-PyObject* callPositional(PyObject* callable, PyObject* const* args, std::size_t nargsf) noexcept;
 
 // The module global `name`, falling back to the builtins; NameError
 // "name 'X' is not defined" otherwise. Read at each use, never cached.
@@ -116,7 +67,7 @@ py::object call(py::handle callable, A&&... args) {
     } else {  // the common shape goes straight to the callee, past the keyword helper
         PyObject* stack[1 + sizeof...(A)] = {nullptr, py::handle(args).ptr()...};
         constexpr std::size_t nargsf = sizeof...(A) | PY_VECTORCALL_ARGUMENTS_OFFSET;
-        return detail::owned(callPositional(callable.ptr(), stack + 1, nargsf));
+        return detail::owned(fast::vectorcall(callable.ptr(), stack + 1, nargsf));
     }
 }
 
@@ -127,7 +78,7 @@ inline py::object getAttr(py::handle obj, const Name& name) {
     PyObject* o = obj.ptr();
     // Only the generic look-up can answer from a slot; other types (the
     // toolkit's) go to PyObject_GetAttr at once.
-    return detail::owned(Py_TYPE(o)->tp_getattro == PyObject_GenericGetAttr ? attribute(name, o)
+    return detail::owned(Py_TYPE(o)->tp_getattro == PyObject_GenericGetAttr ? fast::attribute(name, o)
                                                                               : PyObject_GetAttr(o, name.get().ptr()));
 }
 
@@ -149,14 +100,14 @@ inline py::object text(py::handle value) { return detail::owned(PyObject_Str(val
 
 // obj.method(args..., name=value...) without a bound method object or an
 // argument tuple, for hot paths such as lessThan: positional calls through
-// methodCall(), calls with keywords through PyObject_VectorcallMethod.
+// fast::methodCall(), calls with keywords through PyObject_VectorcallMethod.
 template <class... A>
 py::object callMethod(py::handle obj, const Name& method, A&&... args) {
     if constexpr ((detail::isKeyword<A> || ...)) {
         return detail::invoke(py::handle(), &method, obj, std::forward<A>(args)...);
     } else {  // the common shape goes straight to the method, past the keyword helper
         PyObject* stack[2 + sizeof...(A)] = {nullptr, obj.ptr(), py::handle(args).ptr()...};
-        return detail::owned(methodCall(method, stack + 1, 1 + sizeof...(A)));
+        return detail::owned(fast::methodCall(method, stack + 1, 1 + sizeof...(A)));
     }
 }
 
