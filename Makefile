@@ -6,7 +6,12 @@ BUILD      ?= build
 BUILD_TYPE ?= Release
 CMAKE_ARGS ?=
 ARGS       ?=
-FOLDER     ?= $(CURDIR)
+# The folder the demo opens. Given on the command line or in the environment it
+# may hold spaces, brackets, quotes or `$`: it reaches the demo through the
+# environment, unexpanded by make and never parsed by the shell.
+ifeq ($(origin FOLDER),undefined)
+FOLDER     := $(CURDIR)
+endif
 
 # Where the module and the host stand-ins are imported from.
 export PYTHONPATH := $(abspath $(BUILD)):$(CURDIR)/host
@@ -37,8 +42,9 @@ build: setup $(BUILD)/CMakeCache.txt
 test: build
 	$(PYTHON) -m pytest $(ARGS)
 
+demo: export TAVRO_DEMO_FOLDER = $(value FOLDER)
 demo: build
-	$(DEMO_PLATFORM) $(PYTHON) -m Tavro $(FOLDER)
+	$(DEMO_PLATFORM) $(PYTHON) -m Tavro "$$TAVRO_DEMO_FOLDER"
 
 install: build
 	@test -n "$(PREFIX)" || { echo "usage: make install PREFIX=DIR" >&2; exit 2; }

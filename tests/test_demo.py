@@ -11,6 +11,10 @@ from Tavro import Services, errors, fileops, trash
 from Tavro.commands_impl import HostCommands
 from Tavro.fileops import FileOpsError, copy_name, paste, read_for_viewer
 
+from conftest import make_tree
+
+REPO = Path(__file__).resolve().parent.parent
+
 
 class FakePanel:
     def __init__(self):
@@ -338,6 +342,26 @@ def test_headless_demo_writes_a_screenshot(tmp_path, folder_tree, env):
     assert run.returncode == 0, run.stderr
     assert str(shot) in run.stdout
     assert shot.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+
+
+def _headless_environment(**extra):
+    environment = {k: v for k, v in os.environ.items()
+                   if k not in ("DISPLAY", "WAYLAND_DISPLAY", "MAKEFLAGS", "MAKELEVEL")}
+    environment.update(QT_QPA_PLATFORM="offscreen", **extra)
+    return environment
+
+
+@pytest.mark.parametrize("name", ["My Project", "src (copy)", "it's \"quoted\" $HOME `x` #1"])
+def test_make_demo_opens_a_folder_with_any_name(explorerview, tmp_path, name):
+    folder = make_tree(tmp_path / name, {"README.md": "# hi"})
+    shot = tmp_path / "shot.png"
+    build = Path(explorerview.__file__).parent.parent
+    run = subprocess.run(["make", "demo", f"FOLDER={folder}", f"BUILD={build}"],
+                         cwd=REPO, env=_headless_environment(TAVRO_SCREENSHOT=str(shot)),
+                         capture_output=True, text=True, timeout=300)
+    assert run.returncode == 0, run.stderr
+    assert f"rendered {folder} offscreen" in run.stdout
+    assert shot.is_file()
 
 
 def test_demo_refuses_a_missing_folder(tmp_path):

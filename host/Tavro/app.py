@@ -19,11 +19,12 @@ def parse(argv):
     parser = argparse.ArgumentParser(prog="python -m Tavro",
                                      description="Demo host for the explorer panel.")
     parser.add_argument("folder", nargs="?", help="folder to open (default: none)")
-    parser.add_argument("--screenshot", default="demo-screenshot.png", metavar="PNG",
+    parser.add_argument("--screenshot", metavar="PNG",
+                        default=os.environ.get("TAVRO_SCREENSHOT") or "demo-screenshot.png",
                         help="where a headless run writes its screenshot "
-                             "(default: %(default)s)")
+                             "(default: $TAVRO_SCREENSHOT, else %(default)s)")
     args = parser.parse_args(argv)
-    if args.folder is not None and not Path(args.folder).is_dir():
+    if args.folder is not None and not Path(args.folder).expanduser().is_dir():
         parser.error(f"not a folder: {args.folder}")
     return args
 
@@ -87,5 +88,6 @@ def main(argv=None):
     if not window.grab().save(str(shot), "PNG"):
         print(f"Could not write the screenshot to {shot}", file=sys.stderr)
         return 1
-    print(f"No display: rendered offscreen; screenshot written to {shot}")
+    shown = f" {folder}" if folder is not None else ""
+    print(f"No display: rendered{shown} offscreen; screenshot written to {shot}")
     return 0
