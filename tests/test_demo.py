@@ -2,6 +2,7 @@
 import os
 import subprocess
 import sys
+from urllib.parse import unquote_to_bytes
 from contextlib import contextmanager
 from pathlib import Path
 
@@ -165,23 +166,62 @@ def test_paste_command_problems(host, folder_tree, copied, folder, message):
 
 @pytest.fixture
 def data_home(tmp_path, monkeypatch):
+    """A home folder and data folder of the test's own, on the test folder's volume."""
     home = tmp_path / "data"
     monkeypatch.setenv("XDG_DATA_HOME", str(home))
+    monkeypatch.setenv("HOME", str(tmp_path / "home"))
+    (tmp_path / "home").mkdir()
     monkeypatch.chdir(tmp_path)
     return home
 
 
-def test_delete_moves_files_and_folders_to_the_trash(host, folder_tree, data_home):
+@pytest.fixture
+def other_volume(tmp_path):
+    """A tmpfs mounted for the test: a volume other than the home folder's."""
+    mount_point = tmp_path / "volume"
+    mount_point.mkdir()
+    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=4m", "tmpfs", str(mount_point)],
+                             capture_output=True, text=True)
+    if mounted.returncode != 0:
+        pytest.skip(f"cannot mount a tmpfs here: {mounted.stderr.strip() or mounted.returncode}")
+    yield mount_point
+    subprocess.run(["umount", "-l", str(mount_point)], check=True)
+
+
+def trash_records(trash_folder):
+    """{original path as bytes: what files/ holds}, read back per the trash format:
+    the Path line URL-escaped, relative paths meaning the trash's own volume."""
+    records = {}
+    for info in (trash_folder / "info").iterdir():
+        lines = info.read_text(encoding="ascii").splitlines()
+        assert lines[0] == "[Trash Info]"
+        path = unquote_to_bytes(next(line[5:] for line in lines if line.startswith("Path=")))
+        if not path.startswith(b"/"):
+            assert trash_folder.name.startswith(".Trash"), "a relative path in the home trash"
+            path = os.path.join(os.fsencode(trash_folder.parent), path)
+        kept = trash_folder / "files" / info.name[:-len(".trashinfo")]
+        records[path] = tree_of(kept) if kept.is_dir() else kept.read_bytes()
+    return records
+
+
+TRASHED_NAMES = ["a b%c.txt", "100%20off.txt", "#1 draft.txt", "two\nlines.txt",
+                 os.fsdecode(b"caf\xe9.txt"), "dir"]
+
+
+@pytest.mark.parametrize("volume", ["home", "other"])
+def test_delete_records_each_original_path(host, data_home, tmp_path, request, volume):
     services, ui, _ = host
-    root = folder_tree({"a.txt": "a", "dir/b.txt": "b", "keep.txt": "k"})
-    services.commands.execute("Nodra.deleteFiles", [root / "a.txt", root / "dir"])
-    assert sorted(os.listdir(root)) == ["keep.txt"]
+    root = tmp_path / "tree" if volume == "home" else request.getfixturevalue("other_volume")
+    content = {name: os.fsencode(name) for name in TRASHED_NAMES}
+    make_tree(root, {name if name != "dir" else "dir/b.txt": content[name] for name in TRASHED_NAMES})
+    services.commands.execute("Nodra.deleteFiles", [root / name for name in TRASHED_NAMES])
     assert errors_of(services) == []
-    if os.stat(root).st_dev == os.stat(Path.home()).st_dev:   # else a volume's own trash
-        trashed = data_home / "Trash"
-        assert (trashed / "files" / "a.txt").read_text() == "a"
-        assert (trashed / "files" / "dir" / "b.txt").read_text() == "b"
-        assert (trashed / "info" / "a.txt.trashinfo").is_file()
+    assert [n for n in os.listdir(root) if not n.startswith(".Trash")] == []
+    trash = data_home / "Trash" if volume == "home" else root / f".Trash-{os.getuid()}"
+    assert trash_records(trash) == {
+        os.fsencode(root / name): {"b.txt": b"dir"} if name == "dir" else content[name]
+        for name in TRASHED_NAMES}
+    assert ui.notes[-1] == ("status", f"Moved {len(TRASHED_NAMES)} items from {root} to the trash.")
 
 
 def test_delete_asks_first_and_keeps_files_when_declined(host, folder_tree, data_home):
@@ -190,7 +230,7 @@ def test_delete_asks_first_and_keeps_files_when_declined(host, folder_tree, data
     ui.agree = False
     services.commands.execute("Nodra.deleteFiles", [root / "a.txt"])
     assert (root / "a.txt").read_text() == "a"
-    assert ui.notes[0][0] == "confirm" and "a.txt" in ui.notes[0][1]
+    assert ui.notes == [("confirm", f"Move {root / 'a.txt'} to the trash?")]
 
 
 def test_delete_without_a_trash_deletes_nothing(host, folder_tree, tmp_path, monkeypatch):
@@ -206,24 +246,17 @@ def test_delete_without_a_trash_deletes_nothing(host, folder_tree, tmp_path, mon
     assert not (tmp_path / "files").exists()
 
 
-def test_a_file_qt_moved_outside_any_trash_is_put_back(folder_tree, data_home, monkeypatch):
-    # Qt reports success even when it fell back to "./files" of the current folder.
-    root = folder_tree({"a.txt": "a"})
-
-    class StrayQFile:
-        @staticmethod
-        def moveToTrash(path):
-            os.makedirs("files")
-            os.makedirs("info")
-            Path("info/a.txt.trashinfo").write_text("[Trash Info]\n")
-            os.rename(path, "files/a.txt")
-            return True, "./files/a.txt"
-
-    monkeypatch.setattr(trash, "QFile", StrayQFile)
-    with pytest.raises(trash.TrashUnavailable):
-        trash.move_to_trash(root / "a.txt")
-    assert (root / "a.txt").read_text() == "a"
-    assert not Path("files").exists() and not Path("info").exists()
+def test_what_the_trash_cannot_take_stays_in_place(host, data_home, tmp_path, other_volume):
+    # The volume's trash folder cannot be made (a file has its name): those files stay.
+    services, ui, _ = host
+    (other_volume / f".Trash-{os.getuid()}").write_text("")
+    stuck = make_tree(other_volume, {"stuck.txt": "s"}) / "stuck.txt"
+    home_file = make_tree(tmp_path / "tree", {"gone.txt": "g"}) / "gone.txt"
+    services.commands.execute("Nodra.deleteFiles", [stuck, home_file])
+    assert stuck.read_text() == "s" and not home_file.exists()
+    [message] = errors_of(services)
+    assert message.startswith(f"Cannot move to the trash:\n{stuck} could not be moved")
+    assert message.endswith(f"{home_file} was moved to the trash; {stuck} stays where it was.")
 
 
 # ---------------------------------------------------------------- new file and folder

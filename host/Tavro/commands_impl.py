@@ -10,18 +10,34 @@ a small `ui` object (the main window in the application, a fake in tests):
     ui.progress(title)              context manager giving a progress callback
     ui.status(text)                 a short note for the status line
 """
+import os
 from pathlib import Path
 
 from . import fileops, trash
 from .fileops import FileOpsError
 
-_LISTED = 5  # names spelled out in a confirmation before "and N more"
+_LISTED = 5  # paths spelled out in a message before "and N more"
 
 
-def _names(paths):
-    names = [p.name or str(p) for p in paths[:_LISTED]]
-    more = len(paths) - len(names)
-    return ", ".join(names) + (f" and {more} more" if more > 0 else "")
+def _count(number, noun="item"):
+    return f"{number} {noun}" if number == 1 else f"{number} {noun}s"
+
+
+def _describe(paths):
+    """Paths named in a sentence: one by its full path, several by their count
+    and the folder they share."""
+    if len(paths) == 1:
+        return str(paths[0])
+    parents = {path.parent for path in paths}
+    where = f" from {parents.pop()}" if len(parents) == 1 else ""
+    return f"{_count(len(paths))}{where}"
+
+
+def _listing(paths):
+    lines = [str(path) for path in paths[:_LISTED]]
+    if len(paths) > _LISTED:
+        lines.append(f"... and {len(paths) - _LISTED} more")
+    return "\n".join(lines)
 
 
 def _problems_text(problems):
@@ -99,26 +115,49 @@ class HostCommands:
             self.ui.status("Nothing selected to copy.")
             return
         self.copied = paths
-        self.ui.status(f"Copied {_names(paths)}: choose Paste to put a copy in a folder.")
+        self.ui.status(f"Copied {_describe(paths)}: choose Paste to put a copy in a folder.")
+
+    def _inWorkingFolder(self, folder):
+        """`folder` as an absolute path: a relative one is taken from the working
+        folder, the only folder the user sees, never from the process's own."""
+        folder = Path(folder).expanduser()
+        base = self.services.workspace.workingFolder()
+        if not folder.is_absolute() and base is not None:
+            folder = Path(base) / folder
+        return Path(os.path.abspath(folder))
 
     def pasteFiles(self, folder):
         if not self.copied:
             self._error("Nothing to paste: copy files or folders first.")
             return
+        self.copyInto(self.copied, folder, "Paste")
+
+    def dropFiles(self, paths, folder):
+        """Files dropped on the tree: copied by the rules of Paste."""
+        self.copyInto([Path(p) for p in paths], folder, "Drop")
+
+    def copyInto(self, sources, folder, action):
+        """Copy `sources` into `folder`, never overwriting, and say what happened."""
+        folder = self._inWorkingFolder(folder)
+        verb = {"Paste": "Pasted", "Drop": "Copied"}[action]
         try:
-            with self.ui.progress("Pasting files") as report:
-                result = fileops.paste(self.copied, folder, progress=report)
+            with self.ui.progress(f"Copying into {folder}") as report:
+                result = fileops.paste(sources, folder, progress=report)
         except FileOpsError as exc:
             self._error(str(exc))
             return
         self._select(result.created)
         if result.problems:
-            self._error(f"Some items were not pasted into {folder}:\n"
+            self._error(f"Some items were not copied into {folder}:\n"
                         + _problems_text(result.problems))
+        made = (f"{result.created[0]}" if len(result.created) == 1
+                else f"{_count(len(result.created))} into {folder}")
         if result.cancelled:
-            self.ui.status(f"Paste cancelled after {len(result.created)} item(s).")
+            self.ui.status(f"{action} cancelled: {made} made before it stopped.")
+        elif result.created:
+            self.ui.status(f"{verb} {made}.")
         else:
-            self.ui.status(f"Pasted {len(result.created)} item(s) into {folder}.")
+            self.ui.status(f"Nothing was copied into {folder}.")
 
     def deleteFiles(self, paths):
         paths = [Path(p) for p in paths]
@@ -130,8 +169,9 @@ class HostCommands:
         except trash.TrashUnavailable as exc:
             self._error(f"Cannot move to the trash: {exc}. Nothing was deleted.")
             return
-        if not self.ui.confirm("Move to Trash",
-                               f"Move {len(paths)} item(s) to the trash?\n{_names(paths)}"):
+        question = (f"Move {paths[0]} to the trash?" if len(paths) == 1 else
+                    f"Move these {len(paths)} items to the trash?\n{_listing(paths)}")
+        if not self.ui.confirm("Move to Trash", question):
             return
         moved, problems = [], []
         for path in paths:
@@ -141,10 +181,16 @@ class HostCommands:
             except trash.TrashUnavailable as exc:
                 problems.append((path, str(exc)))
         if problems:
-            kept = "Nothing was deleted." if not moved else f"{len(moved)} item(s) were moved."
-            self._error("Cannot move to the trash:\n" + _problems_text(problems) + "\n" + kept)
+            stuck = [path for path, _ in problems]
+            if moved:
+                outcome = (f"{_describe(moved)} {'was' if len(moved) == 1 else 'were'} moved "
+                           f"to the trash; {_describe(stuck)} "
+                           + ("stays where it was." if len(stuck) == 1 else "stay where they were."))
+            else:
+                outcome = "Nothing was deleted."
+            self._error("Cannot move to the trash:\n" + _problems_text(problems) + "\n" + outcome)
         if moved:
-            self.ui.status(f"Moved {_names(moved)} to the trash.")
+            self.ui.status(f"Moved {_describe(moved)} to the trash.")
 
     def newFile(self, path):
         self._create(fileops.create_file, path)
