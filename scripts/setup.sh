@@ -7,6 +7,7 @@ packages=(
   g++ cmake make python3 python3-dev pybind11-dev
   python3-pyqt6 python3-pytest python3-pytestqt python3-hypothesis
   xvfb xauth valgrind
+  python3-send2trash adwaita-icon-theme xdotool
 )
 
 missing=()
