@@ -1,5 +1,7 @@
 """The demo host's commands on real temporary folders, and its headless run."""
+import json
 import os
+import shutil
 import subprocess
 import sys
 from urllib.parse import unquote_to_bytes
@@ -402,3 +404,75 @@ def test_demo_refuses_a_missing_folder(tmp_path):
                          cwd=tmp_path, capture_output=True, text=True, timeout=300)
     assert run.returncode == 2 and "not a folder" in run.stderr
     assert not (tmp_path / "demo-screenshot.png").exists()
+
+
+# ---------------------------------------------------------------- under a real X server
+
+ICONS_UNDER_X = r"""
+import json, sys
+from PyQt6.QtCore import Qt
+from PyQt6.QtWidgets import QApplication, QMenu, QToolButton
+from Tavro import tavro
+from Tavro.app import _wait_for_folder
+from Tavro.commands_impl import HostCommands
+from Tavro.mainwindow import MainWindow
+from Kelpa.icons import use_theme
+
+app = QApplication([])
+use_theme()
+window = MainWindow(tavro)
+commands = HostCommands(tavro, window).register()
+commands.setWorkingFolder(sys.argv[1])
+window.show()
+_wait_for_folder(window, tavro.workspace.workingFolder())
+view = window.panel()._fileSystemView
+model = view.model()
+
+def colours(image):
+    return len({image.pixel(x, y) for x in range(image.width()) for y in range(image.height())})
+
+def painted(icon):
+    # The theme name the icon came from and the colours of its 16-pixel picture.
+    return [icon.name(), colours(icon.pixmap(16, 16).toImage())]
+
+rows = {}
+root = view.rootIndex()
+for row in range(model.rowCount(root)):
+    index = model.index(row, 0, root)
+    rows[model.data(index)] = painted(model.data(index, Qt.ItemDataRole.DecorationRole))
+bar = tavro.window.toolBars()[0]
+buttons = {}
+for action in bar.actions():
+    button = bar.widgetForAction(action)
+    if isinstance(button, QToolButton) and action.isVisible():
+        buttons[action.text()] = [action.icon().name(), colours(button.grab().toImage())]
+menu = window.panel()._fileSystemViewContextMenu
+entries = [*menu.actions(), *(a for m in menu.findChildren(QMenu) for a in m.actions())]
+menus = {a.text(): painted(a.icon()) for a in entries if getattr(a, "iconName", lambda: None)()}
+print(json.dumps({"platform": app.platformName(), "rows": rows, "buttons": buttons, "menus": menus}))
+"""
+
+
+def run_under_x(script, *args, timeout=120):
+    if not shutil.which("xvfb-run"):
+        pytest.skip("xvfb-run is not installed (make setup installs it)")
+    environment = {k: v for k, v in os.environ.items() if k != "QT_QPA_PLATFORM"}
+    return subprocess.run(["xvfb-run", "-a", "-s", "-screen 0 1280x800x24",
+                           sys.executable, "-c", script, *map(str, args)],
+                          env=environment, capture_output=True, text=True, timeout=timeout)
+
+
+def test_tree_rows_and_toolbar_buttons_paint_icons_under_x(explorerview, folder_tree):
+    root = folder_tree({"README.md": "# r", "main.py": "", "notes.txt": "", "src/": None})
+    run = run_under_x(ICONS_UNDER_X, root)
+    assert run.returncode == 0, run.stderr
+    seen = json.loads(run.stdout.splitlines()[-1])
+    assert seen["platform"] == "xcb"
+    # Every picture comes from the theme (a name) and is a picture: more than
+    # two colours, not a flat square.
+    assert sorted(seen["rows"]) == ["README.md", "main.py", "notes.txt", "src"]
+    assert sorted(seen["buttons"]) == ["Collapse all", "Expand Selected",
+                                       "New File or Folder", "Select Opened File"]
+    assert sorted(seen["menus"]) == ["Copy", "Paste"]
+    for kind in ("rows", "buttons", "menus"):
+        assert all(name and n > 2 for name, n in seen[kind].values()), seen[kind]

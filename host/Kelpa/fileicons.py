@@ -8,6 +8,8 @@ Names are enough for an explorer's icons.
 from PyQt6.QtCore import QFileInfo, QMimeDatabase
 from PyQt6.QtGui import QAbstractFileIconProvider, QIcon
 
+from . import icons
+
 _BY_NAME = QMimeDatabase.MatchMode.MatchExtension
 
 
@@ -15,6 +17,7 @@ class NameOnlyIconProvider(QAbstractFileIconProvider):
 
     def __init__(self):
         super().__init__()
+        icons.use_theme()
         self._mimes = QMimeDatabase()
 
     def _mime(self, info):

@@ -1,8 +1,11 @@
 """The host icon set: icon names that plug-ins pass as strings.
 
-Each name tries a few freedesktop theme names first and falls back to one of
-the style's standard pixmaps, so that every name shows a picture even on a
-machine without an icon theme.
+The toolkit draws with one icon theme, Adwaita (Debian's adwaita-icon-theme,
+installed by `make setup`), set explicitly rather than taken from the platform:
+a bare X display names "hicolor", which has almost no pictures, and offscreen
+names none, so the same window looked different on each. Adwaita ships PNGs,
+which Qt reads without its SVG plug-in. Each name still falls back to one of
+the style's standard pixmaps on a machine without the theme.
 """
 import os
 from pathlib import Path
@@ -12,22 +15,21 @@ from PyQt6.QtWidgets import QApplication, QStyle
 
 SP = QStyle.StandardPixmap
 
+THEME = "Adwaita"
+
 # name -> (theme names in order of preference, standard pixmap fallback)
 ICONS = {
     "add": (("list-add", "document-new"), SP.SP_FileDialogNewFolder),
     "text": (("text-x-generic", "document-new"), SP.SP_FileIcon),
     "folder": (("folder", "folder-new"), SP.SP_DirIcon),
     "locate": (("mark-location", "find-location", "edit-find"), SP.SP_FileDialogContentsView),
-    # The boxed plus and minus of some themes' zoom icons read as tree expanders.
-    "expandAll": (("view-list-tree", "zoom-in", "go-down"), SP.SP_ArrowDown),
-    "collapseAll": (("zoom-out", "go-up"), SP.SP_ArrowUp),
+    "expandAll": (("view-list-tree", "go-down"), SP.SP_ArrowDown),
+    "collapseAll": (("go-up",), SP.SP_ArrowUp),
     "copy": (("edit-copy",), SP.SP_FileDialogDetailedView),
-    "paste": (("edit-paste",), SP.SP_DialogSaveButton),
+    "paste": (("edit-paste",), SP.SP_FileDialogListView),
 }
 
-# Themes tried, in order, when the platform names none (offscreen, bare X).
-_PREFERRED_THEMES = ("Adwaita", "breeze", "gnome", "Tango", "hicolor")
-_theme_checked = False
+_theme_set = False
 
 
 def _data_dirs():
@@ -36,21 +38,18 @@ def _data_dirs():
     return [home, *dirs.split(":")]
 
 
-def _ensure_theme():
-    """Pick an installed icon theme once, when the platform did not set one."""
-    global _theme_checked
-    if _theme_checked:
+def use_theme():
+    """Make THEME the icon theme of the process (once), whatever the platform chose."""
+    global _theme_set
+    if _theme_set:
         return
-    _theme_checked = True
-    if QIcon.themeName():
-        return
+    _theme_set = True
     roots = [str(Path(d) / "icons") for d in _data_dirs() if d]
-    roots = [r for r in roots if Path(r).is_dir()]
-    QIcon.setThemeSearchPaths([*QIcon.themeSearchPaths(), *roots])
-    for theme in _PREFERRED_THEMES:
-        if any((Path(r) / theme / "index.theme").is_file() for r in roots):
-            QIcon.setThemeName(theme)
-            return
+    search = QIcon.themeSearchPaths()
+    QIcon.setThemeSearchPaths(
+        [*search, *(r for r in roots if Path(r).is_dir() and r not in search)])
+    QIcon.setThemeName(THEME)
+    QIcon.setFallbackThemeName("hicolor")
 
 
 def icon(name):
@@ -59,7 +58,7 @@ def icon(name):
         theme_names, fallback = ICONS[name]
     except KeyError:
         raise ValueError(f"unknown icon name {name!r}; known: {', '.join(ICONS)}") from None
-    _ensure_theme()
+    use_theme()
     for theme_name in theme_names:
         found = QIcon.fromTheme(theme_name)
         if not found.isNull():

@@ -70,6 +70,8 @@ def main(argv=None):
 
     app = QApplication(sys.argv[:1])
     app.setApplicationName("Tavro")
+    from Kelpa.icons import use_theme
+    use_theme()
     errors.install_excepthook()
     window = MainWindow(tavro)
     commands = HostCommands(tavro, window).register()
