@@ -164,6 +164,23 @@ def test_paste_command_problems(host, folder_tree, copied, folder, message):
     assert (root / "x.txt").read_text() == "x"
 
 
+@pytest.mark.parametrize("typed", ["docs", "./docs", "sub/../docs", "~/docs"])
+def test_paste_into_a_relative_folder_means_the_working_folder(host, folder_tree, monkeypatch,
+                                                               typed):
+    services, ui, commands = host
+    elsewhere = folder_tree(["docs/"])
+    monkeypatch.chdir(elsewhere)
+    root = folder_tree({"x.txt": "x", "docs/": None, "sub/": None})
+    monkeypatch.setenv("HOME", str(root))
+    services.workspace.onWorkingFolderChanged(commands.enterFolder)
+    commands.setWorkingFolder(root)
+    assert Path.cwd() == root    # where the explorer checks the typed folder, too
+    services.commands.execute("Nodra.copyFiles", [root / "x.txt"])
+    services.commands.execute("Nodra.pasteFiles", Path(typed))
+    assert os.listdir(root / "docs") == ["x.txt"] and os.listdir(elsewhere / "docs") == []
+    assert ui.notes[-1] == ("status", f"Pasted {root / 'docs' / 'x.txt'}.")
+
+
 # ---------------------------------------------------------------- delete
 
 @pytest.fixture
@@ -275,12 +292,17 @@ def test_new_refuses_an_existing_name(host, folder_tree, command, existing):
     assert ui.thePanel.calls == []
 
 
-@pytest.mark.parametrize("name", ["..", "../escape.txt", "   "])
-def test_new_refuses_bad_names(host, folder_tree, name):
+@pytest.mark.parametrize("name, message", [
+    ("..", '".." cannot be a name: nothing was created in {inner}.'),
+    ("../escape.txt", 'Cannot create {inner}/../escape.txt: ".." would put it outside its '
+                      'folder, at {root}/escape.txt.'),
+    ("   ", "A name cannot be blank: nothing was created in {inner}."),
+])
+def test_new_refuses_bad_names(host, folder_tree, name, message):
     services, _, _ = host
     root = folder_tree(["inner/"])
     services.commands.execute("Nodra.newFile", root / "inner" / name)
-    assert len(errors_of(services)) == 1
+    assert errors_of(services) == [message.format(root=root, inner=root / "inner")]
     assert tree_of(root) == {"inner": "/"}
 
 

@@ -379,6 +379,17 @@ def test_prompt_returns_at_once_and_calls_back_on_close(qtbot, close, ok):
     assert answers == [("notes.txt", ok)]
 
 
+def test_prompt_shows_a_long_path_whole(qtbot):
+    services = Services()
+    path = "/home/someone/src/a-project-with-a-long-name/some/deeply/nested/folder/of/sources"
+    dialog = services.window.showTextInputBox("Copy to", path, then=lambda *a: None)
+    qtbot.waitExposed(dialog)
+    edit = dialog.findChild(QtWidgets.QLineEdit)
+    assert edit.width() > edit.fontMetrics().horizontalAdvance(path)
+    assert dialog.width() <= dialog.screen().availableGeometry().width()
+    dialog.reject()
+
+
 def test_prompt_callback_failure_is_reported_not_raised(qtbot, capsys):
     services = Services()
 

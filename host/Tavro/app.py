@@ -59,6 +59,7 @@ def _wait_for_folder(window, folder):
 
 def main(argv=None):
     args = parse(sys.argv[1:] if argv is None else argv)
+    shot = Path(args.screenshot).absolute()   # before the demo enters the working folder
     if _headless() and not os.environ.get("QT_QPA_PLATFORM"):
         os.environ["QT_QPA_PLATFORM"] = "offscreen"
 
@@ -75,6 +76,7 @@ def main(argv=None):
     errors.install_excepthook()
     window = MainWindow(tavro)
     commands = HostCommands(tavro, window).register()
+    tavro.workspace.onWorkingFolderChanged(commands.enterFolder)
     folder = None
     if args.folder is not None and commands.setWorkingFolder(args.folder):
         folder = tavro.workspace.workingFolder()
@@ -86,7 +88,6 @@ def main(argv=None):
     if app.platformName() not in ("offscreen", "minimal"):
         return app.exec()
     _wait_for_folder(window, folder)
-    shot = Path(args.screenshot).absolute()
     if not window.grab().save(str(shot), "PNG"):
         print(f"Could not write the screenshot to {shot}", file=sys.stderr)
         return 1

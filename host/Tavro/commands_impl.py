@@ -11,6 +11,7 @@ a small `ui` object (the main window in the application, a fake in tests):
     ui.status(text)                 a short note for the status line
 """
 import os
+import sys
 from pathlib import Path
 
 from . import fileops, trash
@@ -86,6 +87,18 @@ class HostCommands:
             panel.setWorkingFolder(folder)
         self.ui.status(f"Opened {folder}")
         return True
+
+    def enterFolder(self, folder):
+        """Keep the process's current folder at the working folder.
+
+        The explorer checks a folder typed into "Copy to" against the current
+        folder before the host sees it; in the working folder, that check and
+        the host agree on what a relative path means."""
+        if folder is not None:
+            try:
+                os.chdir(folder)
+            except OSError as exc:
+                print(f"Tavro: cannot enter {folder}: {exc.strerror or exc}", file=sys.stderr)
 
     def openFolder(self):
         folder = self.ui.askFolder(self.services.workspace.workingFolder())

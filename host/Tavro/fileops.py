@@ -128,7 +128,8 @@ def paste(sources, folder, progress=None):
         if not os.path.lexists(source):
             result.problems.append((source, f"{source} no longer exists"))
         elif source.is_dir() and not source.is_symlink() and _inside(folder, source):
-            result.problems.append((source, f"Cannot paste the folder {source.name} into itself"))
+            result.problems.append((source, f"Cannot copy the folder {source} into itself "
+                                            f"({folder} is inside it)"))
         elif source.is_dir() and not source.is_symlink():
             jobs.append((source, _plan(source, result.problems)))
         else:
@@ -182,14 +183,16 @@ def paste(sources, folder, progress=None):
 
 def _check_new_path(path):
     path = Path(path)
-    if not path.name.strip() or path.name in (".", ".."):
-        raise FileOpsError(f"{str(path)!r} is not a valid name.")
+    if not path.name.strip():
+        raise FileOpsError(f"A name cannot be blank: nothing was created in {path.parent}.")
+    if path.name in (".", ".."):
+        raise FileOpsError(f"\"{path.name}\" cannot be a name: nothing was created in {path.parent}.")
     if ".." in path.parts:
-        raise FileOpsError(f"The name {path.name!r} may not lead out of its folder "
-                           f"(\"..\" in {path}).")
+        raise FileOpsError(f"Cannot create {path}: \"..\" would put it outside its folder, "
+                           f"at {os.path.normpath(path)}.")
     if os.path.lexists(path):
         kind = "folder" if path.is_dir() else "file"
-        raise FileOpsError(f"A {kind} named {path.name} already exists in {path.parent}.")
+        raise FileOpsError(f"A {kind} already exists at {path}: nothing was created.")
     return path
 
 
@@ -199,7 +202,7 @@ def _create(path, make):
         path.parent.mkdir(parents=True, exist_ok=True)
         make(path)
     except FileExistsError:
-        raise FileOpsError(f"{path.name} already exists in {path.parent}.") from None
+        raise FileOpsError(f"Something already exists at {path}: nothing was created.") from None
     except (OSError, ValueError) as exc:
         reason = _reason(exc) if isinstance(exc, OSError) else str(exc)
         raise FileOpsError(f"Cannot create {path}: {reason}.") from None

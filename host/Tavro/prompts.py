@@ -1,11 +1,26 @@
 """The non-blocking one-line text prompt behind `window.showTextInputBox`."""
 from PyQt6.QtCore import Qt
-from PyQt6.QtWidgets import QDialog, QInputDialog
+from PyQt6.QtWidgets import QDialog, QInputDialog, QLineEdit
 
 from . import errors
 
 # Dialogs still open: a prompt without a parent window has no other owner.
 _open_prompts = set()
+
+
+MIN_WIDTH = 420        # pixels of the text box for a short text
+SCREEN_SHARE = 0.8     # of the screen's width, at most, for a long one
+
+
+def _fit_text(dialog, text):
+    """Make the text box wide enough to show a long path whole, within the screen."""
+    edit = dialog.findChild(QLineEdit)
+    if edit is None:
+        return
+    wanted = edit.fontMetrics().horizontalAdvance(text) + 4 * edit.fontMetrics().averageCharWidth()
+    screen = dialog.screen()
+    limit = int(screen.availableGeometry().width() * SCREEN_SHARE) if screen else wanted
+    edit.setMinimumWidth(max(MIN_WIDTH, min(wanted, limit)))
 
 
 def open_text_prompt(label, text, then, parent=None, title="Tavro", window=None):
@@ -19,6 +34,7 @@ def open_text_prompt(label, text, then, parent=None, title="Tavro", window=None)
     dialog.setLabelText(label)
     dialog.setTextValue(text)
     dialog.setWindowModality(Qt.WindowModality.NonModal)
+    _fit_text(dialog, text)
 
     def finished(result):
         dialog.finished.disconnect(finished)
