@@ -27,7 +27,7 @@ TOOLKIT_NAMES = [
 # The module subclasses these and calls their Qt API directly: they must be Qt's own.
 QT_OWN = {"QWidget": QtWidgets, "Qt": QtCore, "QLabel": QtWidgets, "QKeySequence": QtGui,
           "QKeyCombination": QtCore, "QModelIndex": QtCore, "QApplication": QtWidgets,
-          "QTreeView": QtWidgets, "QDir": QtCore, "QAbstractItemView": QtWidgets,
+          "QDir": QtCore, "QAbstractItemView": QtWidgets,
           "QPoint": QtCore, "QSortFilterProxyModel": QtCore, "QClipboard": QtGui}
 
 
@@ -346,6 +346,38 @@ def test_model_loads_a_folder_whose_files_never_answer_a_read(tmp_path):
     done = subprocess.run([sys.executable, str(script)], capture_output=True, text=True,
                           timeout=60)
     assert done.returncode == 0, done.stderr
+
+
+@pytest.mark.parametrize("limit, shown, bounded", [(10_000, 6, False), (3, 3, True)],
+                         ids=["all", "bound"])
+def test_expand_selected_opens_folders_not_read_yet(qtbot, explorerview, tavro_double,
+                                                    folder_tree, wait_folder_loaded,
+                                                    monkeypatch, limit, shown, bounded):
+    root = folder_tree(["a/b/c/d/e.txt", "a/b/f.txt", "a/empty/", "g/h/"])
+    monkeypatch.setattr(Kelpa.QTreeView, "EXPAND_LIMIT", limit)
+    window = QtWidgets.QMainWindow()
+    qtbot.addWidget(window)
+    panel = explorerview.ExplorerView()
+    window.setCentralWidget(panel)
+    view = panel._fileSystemView
+    with wait_folder_loaded(view.fsmodel, root):
+        panel.setWorkingFolder(root)
+    window.show()   # a shown tree starts reading a folder as it expands it
+    qtbot.waitExposed(window)
+    index_of = lambda relative: view.sortModel.mapFromSource(view.fsmodel.index(str(root / relative)))
+    view.setCurrentIndex(index_of("a"))
+    with qtbot.waitSignal(view.expandFinished, timeout=10000) as done:
+        panel._expandSelectedAction.trigger()
+    assert done.args == [shown, bounded]
+    opened = [p for p in ("a", "a/b", "a/b/c", "a/b/c/d", "a/empty", "g")
+              if view.isExpanded(index_of(p))]
+    if bounded:   # which folders got their turn first depends on the reading order
+        assert opened[0] == "a" and "a/b/c/d" not in opened
+    else:
+        assert opened == ["a", "a/b", "a/b/c", "a/b/c/d", "a/empty"]
+    message = window.statusBar().currentMessage()
+    assert message.startswith(f"Stopped expanding {root / 'a'} at 3 rows" if bounded else
+                              f"Expanded {root / 'a'}: 6 rows.")
 
 
 def test_commands_dispatch_with_arguments():

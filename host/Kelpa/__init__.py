@@ -1,11 +1,11 @@
 """Kelpa: the host widget toolkit, on PyQt6.
 
-The standard names are Qt's own classes; QAction, QPushButton and
+The standard names are Qt's own classes; QAction, QPushButton, QTreeView and
 QFileSystemModel add the host's behaviour, and the rest are the host's widgets.
 """
 from PyQt6.QtCore import QDir, QKeyCombination, QModelIndex, QPoint, QSortFilterProxyModel, Qt
 from PyQt6.QtGui import QClipboard, QKeySequence
-from PyQt6.QtWidgets import QAbstractItemView, QApplication, QLabel, QTreeView, QWidget
+from PyQt6.QtWidgets import QAbstractItemView, QApplication, QLabel, QWidget
 
 from .actions import QAction
 from .buttons import QPushButton
@@ -16,6 +16,7 @@ from .models import QFileSystemModel
 from .plugin import QPluginWidget
 from .scrolling import QScrollDelegate
 from .toolbar import QViewToolBar
+from .trees import QTreeView
 
 __all__ = [
     "QWidget", "QVBox", "Qt", "QLabel", "QViewToolBar", "QAction", "QRoundMenu",

@@ -1,0 +1,141 @@
+"""QTreeView whose recursive expand also opens folders not read yet.
+
+Qt's `expandRecursively` opens only the levels a lazily loading model (such as
+the file system model) has already fetched, so each press of "Expand" went
+one level deeper. Here the expand carries on as the model delivers rows, up to
+EXPAND_LIMIT rows, and says in the window's status bar when it is done or why
+it stopped.
+"""
+from PyQt6 import QtWidgets
+from PyQt6.QtCore import QPersistentModelIndex, Qt, pyqtSignal
+from PyQt6.QtWidgets import QMainWindow
+
+_FILE_PATH_ROLE = Qt.ItemDataRole.UserRole + 1   # QFileSystemModel's own role
+
+
+class QTreeView(QtWidgets.QTreeView):
+
+    EXPAND_LIMIT = 10_000   # rows an expand may show before it stops
+    # (rows shown, True when it stopped at EXPAND_LIMIT) at the end of an expand
+    expandFinished = pyqtSignal(int, bool)
+
+    def __init__(self, parent=None):
+        super().__init__(parent)
+        self._expansion = None
+
+    def expandRecursively(self, index, depth=-1):
+        """Expand `index` and everything below it, `depth` levels (-1: all),
+        also what the model has yet to load."""
+        self._stopExpanding()
+        if index.isValid() and self.model() is not None:
+            self._expansion = _Expansion(self, index, depth)
+            self._expansion.start()
+
+    def collapseAll(self):
+        self._stopExpanding()
+        super().collapseAll()
+
+    def setModel(self, model):
+        self._stopExpanding()
+        super().setModel(model)
+
+    def _stopExpanding(self):
+        if self._expansion is not None:
+            self._expansion.disconnect()
+            self._expansion = None
+
+    def _expandDone(self, expansion, shown, bounded):
+        if expansion is not self._expansion:
+            return
+        self._stopExpanding()
+        name = expansion.title
+        if bounded:
+            text = (f"Stopped expanding {name} at {shown:,} rows; expand a folder inside "
+                    f"it to see more.")
+        else:
+            text = f"Expanded {name}: {shown:,} rows."
+        window = self.window()
+        if isinstance(window, QMainWindow):
+            window.statusBar().showMessage(text, 10000)
+        self.expandFinished.emit(shown, bounded)
+
+
+class _Expansion:
+    """One recursive expand in progress: folders waiting for their rows, rows shown."""
+
+    def __init__(self, view, index, depth):
+        self.view = view
+        self.model = view.model()
+        self.depth = depth
+        self.shown = 0
+        self.levels = {}       # key of each folder opened -> its depth below the start
+        self.waiting = set()   # keys of folders whose rows are still being read
+        self.title = self._key(index)
+        self.start_index = QPersistentModelIndex(index)
+        self.connections = [(self.model.rowsInserted, self._rowsInserted)]
+        source = self.model.sourceModel() if hasattr(self.model, "sourceModel") else self.model
+        loaded = getattr(source, "directoryLoaded", None)
+        if loaded is not None:
+            self.connections.append((loaded, self._folderLoaded))
+        for signal, slot in self.connections:
+            signal.connect(slot)
+
+    def disconnect(self):
+        for signal, slot in self.connections:
+            try:
+                signal.disconnect(slot)
+            except TypeError:
+                pass
+        self.connections = []
+
+    def start(self):
+        self._open(self.model.index(self.start_index.row(), 0, self.start_index.parent()), 0)
+        self._finishIfIdle()
+
+    def _key(self, index):
+        path = self.model.data(index, _FILE_PATH_ROLE)
+        if path:
+            return path
+        names = []
+        while index.isValid():
+            names.append(str(self.model.data(index)))
+            index = index.parent()
+        return "/".join(reversed(names))
+
+    def _bounded(self):
+        return self.shown >= self.view.EXPAND_LIMIT
+
+    def _open(self, index, level):
+        key = self._key(index)
+        self.levels[key] = level
+        # Asked before expanding: expanding may itself start the fetch.
+        if self.model.canFetchMore(index):
+            self.waiting.add(key)
+        self.view.expand(index)
+        if self.model.canFetchMore(index):
+            self.model.fetchMore(index)
+        self._walk(index, 0, self.model.rowCount(index) - 1, level)
+
+    def _walk(self, parent, first, last, level):
+        for row in range(first, last + 1):
+            if self._bounded():
+                return
+            self.shown += 1
+            child = self.model.index(row, 0, parent)
+            if (self.depth < 0 or level < self.depth) and self.model.hasChildren(child):
+                self._open(child, level + 1)
+
+    def _rowsInserted(self, parent, first, last):
+        level = self.levels.get(self._key(parent)) if parent.isValid() else None
+        if level is None:
+            return
+        self._walk(parent, first, last, level)
+        self._finishIfIdle()
+
+    def _folderLoaded(self, path):
+        self.waiting.discard(path)
+        self._finishIfIdle()
+
+    def _finishIfIdle(self):
+        if self._bounded() or not self.waiting:
+            self.view._expandDone(self, self.shown, self._bounded())
