@@ -181,6 +181,54 @@ def test_paste_into_a_relative_folder_means_the_working_folder(host, folder_tree
     assert ui.notes[-1] == ("status", f"Pasted {root / 'docs' / 'x.txt'}.")
 
 
+def drop_on(view, index, paths):
+    """Drag `paths` over the tree and drop them on the row `index`, as a user does."""
+    from PyQt6.QtCore import QMimeData, QPointF, Qt, QUrl
+    from PyQt6.QtGui import QDragEnterEvent, QDragMoveEvent, QDropEvent
+    from PyQt6.QtWidgets import QApplication
+    data = QMimeData()
+    data.setUrls([QUrl.fromLocalFile(str(p)) for p in paths])
+    point = view.visualRect(index).center()
+    how = (Qt.DropAction.CopyAction, data, Qt.MouseButton.LeftButton,
+           Qt.KeyboardModifier.NoModifier)
+    for event in (QDragEnterEvent(point, *how), QDragMoveEvent(point, *how),
+                  QDropEvent(QPointF(point), *how)):
+        QApplication.sendEvent(view.viewport(), event)
+    return event.isAccepted()
+
+
+@pytest.fixture
+def panel_host(qtbot, explorerview, host, folder_tree, wait_folder_loaded):
+    """The real panel on a folder, its drops handled by the demo's commands."""
+    services, ui, commands = host
+    panel = explorerview.ExplorerView()
+    qtbot.addWidget(panel)
+    panel.resize(300, 400)
+    root = folder_tree({"a.txt": "1", "pkg/sub/x.py": "x", "dest/": None})
+    view = panel._fileSystemView
+    with wait_folder_loaded(view.fsmodel, root):
+        panel.setWorkingFolder(root)
+    panel.show()
+    qtbot.waitExposed(panel)
+    index_of = lambda name: view.sortModel.mapFromSource(view.fsmodel.index(str(root / name)))
+    return root, view, index_of, ui
+
+
+def test_a_drop_copies_like_paste_and_says_so(qtbot, panel_host):
+    root, view, index_of, ui = panel_host
+    dest = root / "dest"
+    expected = [("a.txt", "1"), ("a (copy).txt", "2")]
+    for name, content in expected:
+        (root / "a.txt").write_text(content)
+        assert drop_on(view, index_of("dest"), [root / "a.txt"])
+        qtbot.waitUntil(lambda: ui.notes[-1:] == [("status", f"Copied {dest / name}.")])
+    assert tree_of(dest) == {name: content.encode() for name, content in expected}
+    assert drop_on(view, index_of("dest"), [root / "pkg", root / "a.txt"])
+    qtbot.waitUntil(lambda: ui.notes[-1] == ("status", f"Copied 2 items into {dest}."))
+    assert tree_of(dest / "pkg") == tree_of(root / "pkg")
+    assert ui.progressCalls[-1] == (4, 4)   # pkg, sub, x.py and a.txt
+
+
 # ---------------------------------------------------------------- delete
 
 @pytest.fixture

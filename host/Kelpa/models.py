@@ -1,11 +1,18 @@
-"""QFileSystemModel that reports a root it cannot show as an exception.
+"""QFileSystemModel that reports a root it cannot show as an exception, and
+hands dropped files to the host.
 
 Qt's own model accepts any root path silently and shows an empty tree; the
 host's model checks the folder first, so a panel can tell the user why.
+
+Qt's own drop copies each file with QFile::copy, silently, and does nothing
+at all when the name is taken. Here a drop is only ever a copy, and the host's
+drop handler does it (by the rules of its Paste, saying what happened); with
+no handler set, the model takes no drops.
 """
 import os
 
 from PyQt6 import QtGui
+from PyQt6.QtCore import Qt, QTimer
 
 from .fileicons import NameOnlyIconProvider
 
@@ -26,7 +33,43 @@ def _shared_icon_provider():
     return _icon_provider
 
 
+_drop_handler = None
+
+
 class QFileSystemModel(QtGui.QFileSystemModel):
+
+    @staticmethod
+    def setDropHandler(handler):
+        """`handler(paths, folder)` copies files dropped on any tree into `folder`;
+        None refuses drops."""
+        global _drop_handler
+        _drop_handler = handler
+
+    def supportedDropActions(self):
+        return Qt.DropAction.CopyAction
+
+    def _dropped(self, data, parent):
+        """(local paths, target folder) of a drop, or None when it is not one we take."""
+        if _drop_handler is None or not data.hasUrls():
+            return None
+        paths = [url.toLocalFile() for url in data.urls() if url.isLocalFile()]
+        folder = self.filePath(parent) if parent.isValid() else self.rootPath()
+        if not paths or not folder or not os.path.isdir(folder):
+            return None
+        return paths, folder
+
+    def canDropMimeData(self, data, action, row, column, parent):
+        return self._dropped(data, parent) is not None
+
+    def dropMimeData(self, data, action, row, column, parent):
+        dropped = self._dropped(data, parent)
+        if dropped is None:
+            return False
+        # After the drag has ended: a long copy shows progress, which must not
+        # run inside the drag's own event loop.
+        handler = _drop_handler
+        QTimer.singleShot(0, lambda: handler(*dropped))
+        return True
 
     def __init__(self, *args, **kwargs):
         super().__init__(*args, **kwargs)

@@ -14,7 +14,9 @@ import os
 import sys
 from pathlib import Path
 
-from . import fileops, trash
+from Kelpa import QFileSystemModel
+
+from . import errors, fileops, trash
 from .fileops import FileOpsError
 
 _LISTED = 5  # paths spelled out in a message before "and N more"
@@ -63,7 +65,14 @@ class HostCommands:
     def register(self):
         for name in self.IDS:
             self.services.commands.register(f"Nodra.{name}", getattr(self, name))
+        QFileSystemModel.setDropHandler(self._dropHandler)
         return self
+
+    def _dropHandler(self, paths, folder):
+        try:
+            self.dropFiles(paths, folder)
+        except Exception:
+            errors.report_current("Dropping files failed", self.services.window)
 
     def _error(self, text):
         self.services.window.showErrorMessage(text)
