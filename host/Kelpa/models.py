@@ -9,7 +9,9 @@ at all when the name is taken. Here a drop is only ever a copy, and the host's
 drop handler does it (by the rules of its Paste, saying what happened); with
 no handler set, the model takes no drops.
 """
+import inspect
 import os
+import weakref
 
 from PyQt6 import QtGui
 from PyQt6.QtCore import Qt, QTimer
@@ -33,7 +35,7 @@ def _shared_icon_provider():
     return _icon_provider
 
 
-_drop_handler = None
+_drop_handler = lambda: None   # gives the live drop handler, or None
 
 
 class QFileSystemModel(QtGui.QFileSystemModel):
@@ -41,16 +43,20 @@ class QFileSystemModel(QtGui.QFileSystemModel):
     @staticmethod
     def setDropHandler(handler):
         """`handler(paths, folder)` copies files dropped on any tree into `folder`;
-        None refuses drops."""
+        None refuses drops. A bound method is held weakly: the toolkit must not
+        keep the host's window alive."""
         global _drop_handler
-        _drop_handler = handler
+        if inspect.ismethod(handler):
+            _drop_handler = weakref.WeakMethod(handler)
+        else:
+            _drop_handler = lambda: handler
 
     def supportedDropActions(self):
         return Qt.DropAction.CopyAction
 
     def _dropped(self, data, parent):
         """(local paths, target folder) of a drop, or None when it is not one we take."""
-        if _drop_handler is None or not data.hasUrls():
+        if _drop_handler() is None or not data.hasUrls():
             return None
         paths = [url.toLocalFile() for url in data.urls() if url.isLocalFile()]
         folder = self.filePath(parent) if parent.isValid() else self.rootPath()
@@ -67,7 +73,7 @@ class QFileSystemModel(QtGui.QFileSystemModel):
             return False
         # After the drag has ended: a long copy shows progress, which must not
         # run inside the drag's own event loop.
-        handler = _drop_handler
+        handler = _drop_handler()
         QTimer.singleShot(0, lambda: handler(*dropped))
         return True
 
