@@ -1,0 +1,121 @@
+"""The README's commands, run as a reader would type them.
+
+Every `make` command, in a block or inline, must parse and name real targets
+(`make -n`), and the tests it selects with ARGS must exist. Shell lines that
+run Python or cmake and every Python block that uses the project run for real;
+any other shell line must parse and name an installed program.
+"""
+import os
+import re
+import shlex
+import shutil
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+REPO = Path(__file__).resolve().parent.parent
+TEXT = (REPO / "README.md").read_text()
+FENCE = re.compile(r"^```(\w*)\n(.*?)^```", re.M | re.S)
+ASSIGNMENT = re.compile(r"^\w+=")
+
+
+def _blocks(language):
+    return [body for lang, body in FENCE.findall(TEXT) if lang == language]
+
+
+def _shell_lines():
+    """(command, session input, expected output) for each command of the sh blocks.
+
+    A command followed by `>>>` lines is an interpreter session: those lines are
+    its input and the other lines what it prints."""
+    found = []
+    for body in _blocks("sh"):
+        in_session = False
+        for line in body.splitlines():
+            if line.startswith(">>> "):
+                in_session = True
+                found[-1][1].append(line[4:])
+            elif in_session and line.strip():
+                found[-1][2].append(line)
+            elif line.strip() and not line.startswith("#"):
+                found.append((re.sub(r"\s+#.*$", "", line).strip(), [], []))
+    return found
+
+
+def _make_commands():
+    inline = re.findall(r"`(make(?: [^`]*)?)`", FENCE.sub("", TEXT))
+    fenced = [command for command, _, _ in _shell_lines() if command.split()[0] == "make"]
+    return sorted(set(fenced + inline))
+
+
+def _program(command):
+    words = shlex.split(command)
+    while words and ASSIGNMENT.match(words[0]):
+        words.pop(0)
+    return words[0]
+
+
+def _environment(**extra):
+    environment = {k: v for k, v in os.environ.items()
+                   if k not in ("MAKEFLAGS", "MAKELEVEL", "DISPLAY", "WAYLAND_DISPLAY")}
+    environment.update(QT_QPA_PLATFORM="offscreen", **extra)
+    return environment
+
+
+@pytest.fixture
+def built():
+    """The README runs the module from build/: skip while that holds none."""
+    if not list((REPO / "build" / "Tavro_Workspace").glob("explorerview*.so")):
+        pytest.skip("no module in build/ (make build)")
+
+
+def test_the_readme_has_commands_of_each_kind():
+    assert {"make demo", "make test", "make asan", "make fuzz", "make valgrind"} <= {
+        " ".join(command.split()[:2]) for command in _make_commands()}
+    assert _blocks("python") and any(session for _, session, _ in _shell_lines())
+
+
+@pytest.mark.parametrize("command", _make_commands())
+def test_make_command_parses_and_selects_tests(command):
+    dry = subprocess.run(["bash", "-c", "make -n " + command[len("make"):]], cwd=REPO,
+                         env=_environment(), capture_output=True, text=True, timeout=120)
+    assert dry.returncode == 0, dry.stderr
+    words = shlex.split(command)
+    args = [w[len("ARGS="):] for w in words if w.startswith("ARGS=")]
+    if args and words[1] in ("test", "asan"):
+        collected = subprocess.run([sys.executable, "-m", "pytest", "--collect-only", "-q",
+                                    *shlex.split(args[0])], cwd=REPO, env=_environment(),
+                                   capture_output=True, text=True, timeout=300)
+        assert collected.returncode == 0, f"{command} selects no test:\n{collected.stdout}"
+
+
+@pytest.mark.parametrize("command, session, output", [
+    pytest.param(*line, id=line[0]) for line in _shell_lines() if _program(line[0]) != "make"])
+def test_shell_command_works(built, tmp_path, command, session, output):
+    command = re.sub(r"\bDIR\b", shlex.quote(str(tmp_path / "prefix")), command)
+    if not re.search(r"python|cmake", _program(command)):
+        assert shutil.which(_program(command)), f"{_program(command)} is not installed"
+        assert subprocess.run(["bash", "-n", "-c", command]).returncode == 0
+        return
+    run = subprocess.run(["bash", "-c", command + (" -i" if session else "")], cwd=REPO,
+                         input="".join(f"{line}\n" for line in session),
+                         env=_environment(TAVRO_SCREENSHOT=str(tmp_path / "shot.png")),
+                         capture_output=True, text=True, timeout=300)
+    assert run.returncode == 0 and "Traceback" not in run.stderr, run.stderr
+    assert [line for line in output if line not in run.stdout] == []
+
+
+@pytest.mark.parametrize("number", range(len(_blocks("python"))))
+def test_python_block_runs(built, tmp_path, number):
+    code = _blocks("python")[number]
+    compile(code, f"README python block {number + 1}", "exec")
+    if not re.search(r"^(from|import) (Tavro|Kelpa)", code, re.M):
+        return   # a fragment of some other program: it has to parse, no more
+    script = tmp_path / "block.py"
+    script.write_text(code)
+    run = subprocess.run([sys.executable, str(script)], cwd=REPO,
+                         env=_environment(PYTHONPATH="build:host"),
+                         capture_output=True, text=True, timeout=120)
+    assert run.returncode == 0, run.stderr
