@@ -211,11 +211,11 @@ def panel_host(qtbot, explorerview, host, folder_tree, wait_folder_loaded):
     panel.show()
     qtbot.waitExposed(panel)
     index_of = lambda name: view.sortModel.mapFromSource(view.fsmodel.index(str(root / name)))
-    return root, view, index_of, ui
+    return root, view, index_of, ui, panel   # the panel too: it owns the view
 
 
 def test_a_drop_copies_like_paste_and_says_so(qtbot, panel_host):
-    root, view, index_of, ui = panel_host
+    root, view, index_of, ui, _ = panel_host
     dest = root / "dest"
     expected = [("a.txt", "1"), ("a (copy).txt", "2")]
     for name, content in expected:
