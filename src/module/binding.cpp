@@ -82,14 +82,18 @@ thread_local FunctionObject* running = nullptr;
 
 // Runs the body inside the interpreter's recursion guard, as every Python
 // call is: endless recursion through native methods ends in RecursionError
-// instead of overflowing the C stack.
+// instead of overflowing the C stack. The function is held meanwhile, as a
+// Python frame holds its function: the body reads its closure and builtins,
+// and the code it calls may drop the caller's reference.
 PyObject* run(FunctionObject* fn, PyObject* const* bound) {
     if (Py_EnterRecursiveCall(" while calling a Python object")) return bindingFailed(fn);
+    Py_INCREF(fn);
     FunctionObject* const outer = running;
     running = fn;
     Frame frame{*fn->row->spec, bound, fn->closure};
     PyObject* result = errors::runBody(*fn->row, frame);
     running = outer;
+    Py_DECREF(fn);
     Py_LeaveRecursiveCall();
     return result;
 }
