@@ -790,10 +790,13 @@ def test_first_body_error_of_a_process_is_reported(run_python):
 def python_3_12():
     """A Python 3.12 interpreter of this machine (pyenv's, or python3.12 on PATH), or None."""
     candidates = []
+    plain = {key: value for key, value in os.environ.items() if key != "LD_PRELOAD"}  # no sanitizer for pyenv
     try:
-        found = subprocess.run(["pyenv", "versions", "--bare"], capture_output=True, text=True).stdout.split()
+        found = subprocess.run(["pyenv", "versions", "--bare"], capture_output=True, text=True,
+                               env=plain).stdout.split()
         for version in (v for v in found if v.startswith("3.12")):
-            prefix = subprocess.run(["pyenv", "prefix", version], capture_output=True, text=True).stdout.strip()
+            prefix = subprocess.run(["pyenv", "prefix", version], capture_output=True, text=True,
+                                    env=plain).stdout.strip()
             candidates.append(Path(prefix) / "bin" / "python3.12")
     except OSError:  # no pyenv
         pass
@@ -835,6 +838,8 @@ def test_import_on_python_3_12_warns_then_works(explorerview, tmp_path):
                 raise AssertionError(message)
     """
     env = dict(os.environ, PYTHONPATH=str(tmp_path))
+    if "ASAN_OPTIONS" in env:  # memory errors still abort; that interpreter's own leaks are not ours
+        env["ASAN_OPTIONS"] += ":detect_leaks=0"
     result = subprocess.run([python, "-c", textwrap.dedent(code)], capture_output=True, text=True, env=env,
                             cwd=tmp_path)
     assert result.returncode == 0, result.stderr
