@@ -74,12 +74,13 @@ def machinery_rows(marks, scale):
     rows = []
     for index, case in enumerate(machinery.CASES):
         native, python = counts[index, machinery.NATIVE], counts[index, machinery.PYTHON]
-        note = (f"per {case.per}; own part {native.own:,.0f} vs {python.own:,.0f} Ir "
-                f"({native.own / python.own:.2f}×)")
+        own = native.own / python.own
+        note = f"per {case.per}; own part {native.own:,.0f} vs {python.own:,.0f} Ir ({own:.2f}×)"
         if case.loop_net:
             note += f"; net of a {loop:.0f} Ir loop step"
         rows.append(Row(case.name, [native.total], "Ir", case.reference,
-                        native.total / python.total, case.target, note=note))
+                        native.total / python.total, case.target, note=note,
+                        own=own, own_target=case.own_target))
         rows.append(Row(f"  {case.reference}", [python.total], "Ir"))
     return rows, None
 
@@ -99,7 +100,7 @@ def startup_rows():
     for key, title in (("rss", "resident"), ("python", "Python objects")):
         native, python = memory["native"][key], memory["python"][key]
         ratio = statistics.median(native) / statistics.median(python)
-        rows.append(Row(f"memory per panel, {title}", native, "B", "Python class", ratio,
+        rows.append(Row(f"memory per panel, {title}", native, "B", "Python class", ratio, 1.05,
                         note="of 100 panels"))
         rows.append(Row("  Python class", python, "B"))
     return rows

@@ -15,6 +15,8 @@ class Row:
     per_call: float | None = None  # seconds per comparison, for sorts
     note: str = ""
     sound: bool = True  # False: the case did something wrong (a different order)
+    own: float | None = None         # the module's own part against the interpreter's own part
+    own_target: float | None = None  # the own ratio not to exceed
 
     @property
     def median(self):
@@ -22,10 +24,11 @@ class Row:
 
     @property
     def met(self):
-        if self.target is None and self.limit is None and self.sound:
+        if self.target is None and self.limit is None and self.own_target is None and self.sound:
             return None
         return (self.sound
                 and (self.target is None or (self.ratio is not None and self.ratio <= self.target))
+                and (self.own_target is None or (self.own is not None and self.own <= self.own_target))
                 and (self.limit is None or self.median <= self.limit))
 
 
@@ -63,8 +66,9 @@ def format_table(rows):
     for row in rows:
         low, high = min(row.values), max(row.values)
         spread = "" if low == high else _spread(low, high, row.median, row.unit)
-        target = " and ".join(
+        target = ", ".join(
             ([f"≤ {row.target:.2f}×"] if row.target is not None else [])
+            + ([f"own ≤ {row.own_target:.2f}×"] if row.own_target is not None else [])
             + ([f"≤ {_quantity(row.limit, row.unit)}"] if row.limit is not None else []))
         verdict = {None: "", True: "met", False: "MISSED"}[row.met]
         lines.append([

@@ -215,11 +215,30 @@ def test_new_item_judges_ok_before_anything_else(panel, root, tavro_double, coun
     assert counted_selection == [] and tavro_double.executed() == []
 
 
-def test_new_item_with_no_folder_open_raises_from_the_join(panel, tavro_double, twin):
+@pytest.mark.parametrize("path_global", ["bound", "deleted"])
+def test_new_item_with_no_folder_open_raises_from_the_join(
+        explorerview, panel, tavro_double, twin, monkeypatch, path_global):
+    if path_global == "deleted":  # the callback itself reads no global Path
+        monkeypatch.delattr(explorerview, "Path")
     getattr(panel, twin[0])()
     with pytest.raises(TypeError):
         tavro_double.answer_prompt("n")
     assert tavro_double.executed() == []
+
+
+# Names that add no path component create nothing, as an empty name; decided
+# from the text as pathlib parses it (a leading "/" is a root, ".." a step up).
+@pytest.mark.parametrize("name", ["", ".", "./", "./.", ".//./", "..", "...", ".a", "a/.", "/", "/.", "./.."])
+def test_new_item_name_that_adds_no_component_creates_nothing(
+        explorerview, panel, root, tavro_double, twin, monkeypatch, name):
+    made = []
+    monkeypatch.setattr(explorerview, "Path", lambda *args: made.append(args) or Path(*args))
+    select(panel, root, "A")
+    getattr(panel, twin[0])()
+    tavro_double.answer_prompt(name)
+    adds = bool(Path(name).parts)
+    assert tavro_double.executed() == ([(twin[2], root / "A" / name)] if adds else [])
+    assert (name,) not in made  # the global Path is not asked
 
 
 # ---------------------------------------------------------------- the callbacks

@@ -338,6 +338,22 @@ def test_message_is_shown_while_the_error_is_handled(view, tmp_path, monkeypatch
     assert isinstance(caught.value.__context__, FileNotFoundError)
     assert sys.exc_info() == (None, None, None)
 
+    # In a generator run inside an outer handler: the generator's own slot is
+    # left empty, so outside that handler it shows no exception.
+    monkeypatch.setattr(tavro_double.window, "showErrorMessage", lambda text: None)
+
+    def steps():
+        view.setRootPath(tmp_path / "missing")
+        yield sys.exc_info()[1]
+        yield sys.exc_info()[1]
+
+    try:
+        raise KeyError("outer")
+    except KeyError as outer:
+        walker = steps()
+        assert next(walker) is outer
+    assert next(walker) is None
+
 
 def test_root_path_is_made_by_the_current_path_type(view, tmp_path, monkeypatch):
     view.setRootPath(tmp_path)

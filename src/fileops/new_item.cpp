@@ -8,7 +8,7 @@
 namespace explorerview::fileops {
 namespace {
 
-const Name commonFolderInSelection_{"_commonFolderInSelection"}, Path{"Path"}, parts{"parts"};
+const Name commonFolderInSelection_{"_commonFolderInSelection"};
 const Name tavro{"tavro"}, window{"window"}, commands{"commands"}, tr{"tr"};
 const Name showTextInputBox{"showTextInputBox"}, then{"then"}, execute{"execute"}, empty{""};
 const Name fileLabel{"File name"}, newFileCommand{"Nodra.newFile"};
@@ -21,13 +21,34 @@ struct NewItem {
 const NewItem fileItem{fileLabel, newFileCommand};
 const NewItem folderItem{folderLabel, newFolderCommand};
 
-// A typed name that adds no component ("", ".", "./") would make the joined
-// path the target folder itself, asking the host to create an item where its
-// folder already is. Such a name is treated as no name at all.
+// Whether `c` separates path components on this platform.
+bool isSeparator(Py_UCS4 c) {
+#ifdef _WIN32
+    return c == '/' || c == '\\';
+#else
+    return c == '/';
+#endif
+}
+
+// A typed name that adds no component ("", ".", "./", "./.") would make the
+// joined path the target folder itself, asking the host to create an item
+// where its folder already is. Such a name is treated as no name at all.
+// Decided from the text alone: only "." segments and empty ones between
+// separators add nothing, and a leading separator is a root (an absolute
+// name, which replaces the folder), as pathlib parses a name.
 bool namesNothing(py::handle name) {
-    if (!PyUnicode_Check(name.ptr())) return false;  // left for the join to judge
-    if (PyUnicode_GET_LENGTH(name.ptr()) == 0) return true;
-    return !truth(call(global(Path), name).attr(parts));
+    PyObject* text = name.ptr();
+    if (!PyUnicode_Check(text)) return false;  // left for the join to judge
+    const Py_ssize_t length = PyUnicode_GET_LENGTH(text);
+    if (length > 0 && isSeparator(PyUnicode_READ_CHAR(text, 0))) return false;
+    Py_UCS4 previous = 0;
+    for (Py_ssize_t i = 0; i < length; ++i) {
+        const Py_UCS4 c = PyUnicode_READ_CHAR(text, i);
+        if (c != '.' && !isSeparator(c)) return false;  // a named segment
+        if (c == '.' && previous == '.') return false;  // "..", a segment of its own
+        previous = c;
+    }
+    return true;
 }
 
 // doCreateFile / doCreateFolder (name, ok): the folder is taken now, at the

@@ -76,9 +76,26 @@ bool argumentsPass(FunctionObject* fn, PyObject* const* bound) {
     return true;
 }
 
+// The innermost native function whose body runs on this thread: a name
+// missing from the globals is looked up in its __builtins__.
+thread_local FunctionObject* running = nullptr;
+
+// Runs the body inside the interpreter's recursion guard, as every Python
+// call is: endless recursion through native methods ends in RecursionError
+// instead of overflowing the C stack. The function is held meanwhile, as a
+// Python frame holds its function: the body reads its closure and builtins,
+// and the code it calls may drop the caller's reference.
 PyObject* run(FunctionObject* fn, PyObject* const* bound) {
+    if (Py_EnterRecursiveCall(" while calling a Python object")) return bindingFailed(fn);
+    Py_INCREF(fn);
+    FunctionObject* const outer = running;
+    running = fn;
     Frame frame{*fn->row->spec, bound, fn->closure};
-    return errors::runBody(*fn->row, frame);
+    PyObject* result = errors::runBody(*fn->row, frame);
+    running = outer;
+    Py_DECREF(fn);
+    Py_LeaveRecursiveCall();
+    return result;
 }
 
 // The parameter that `key` names, or -1; -2 if comparing raised.
@@ -143,6 +160,12 @@ int parameterIndex(FunctionObject* fn, PyObject* key) {
 }
 
 }  // namespace
+
+// Held: the caller holds the function for the call, but the builtins are
+// used across look-ups that can run Python code.
+py::object runningBuiltins() noexcept {
+    return running ? py::reinterpret_borrow<py::object>(running->builtins) : py::object();
+}
 
 PyObject* functionVectorcall(PyObject* callable, PyObject* const* args, std::size_t nargsf,
                              PyObject* kwnames) noexcept {

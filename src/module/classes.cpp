@@ -59,7 +59,9 @@ py::object resolveBases(py::handle written) {
 }
 
 // The most derived of the bases' metaclasses (type when there are no bases).
-py::handle metaclassOf(py::handle bases) {
+// Owned: __prepare__ and the class creation run Python code that may assign
+// a base's __class__, dropping what held the metaclass.
+py::object metaclassOf(py::handle bases) {
     PyTypeObject* winner = &PyType_Type;
     for (py::handle base : bases) {
         PyTypeObject* candidate = Py_TYPE(base.ptr());
@@ -73,7 +75,7 @@ py::handle metaclassOf(py::handle bases) {
                         "subclass of the metaclasses of all its bases");
         throw py::error_already_set();
     }
-    return reinterpret_cast<PyObject*>(winner);
+    return py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(winner));
 }
 
 // metaclass.__prepare__(name, bases), or a new dict when there is none.
@@ -100,7 +102,7 @@ void createClass(py::handle globals, const ClassRow& spec) {
     for (int i = 0; i < nbases; ++i) written[i] = globalNamed(interned(spec.bases[i]));
 
     py::object bases = resolveBases(written);
-    py::handle meta = metaclassOf(bases);
+    py::object meta = metaclassOf(bases);
     py::object ns = prepare(meta, name, bases);
     setItem(ns, "__module__", constants::moduleName());
     setItem(ns, "__qualname__", name);

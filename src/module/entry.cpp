@@ -112,6 +112,11 @@ void execute(py::handle module, Progress& progress) {
 
     constants::build();
     readyFunctionType();
+    // pybind11 sets up its side of error handling when the first error is
+    // dropped, by making types, which runs Python code. Done here, an error
+    // raised at the recursion limit (where that code would fail too) is
+    // dropped like any other.
+    py::detail::get_internals();
     progress.constantsBuilt = true;
 
     progress.registered = registerFullName(module);

@@ -24,6 +24,9 @@ void setFromCurrentException() noexcept {
     }
 }
 
+// The one underscore function the module calls: _PyTraceback_Add is how an
+// extension adds a traceback entry for code without a Python frame (3.11 has
+// no public equivalent).
 void addEntry(const constants::Row& row) noexcept {
     _PyTraceback_Add(row.tracebackName.c_str(), constants::fileName, row.spec->firstLine);
 }

@@ -7,33 +7,37 @@ namespace explorerview {
 
 namespace {
 
-// Borrowed: the value in cell `i` of the closure, or null when the closure or
-// the cell is empty.
-PyObject* cellValue(PyObject* closure, std::size_t i) {
-    if (!closure || static_cast<std::size_t>(PyTuple_GET_SIZE(closure)) <= i) return nullptr;
-    return PyCell_GET(PyTuple_GET_ITEM(closure, static_cast<Py_ssize_t>(i)));
+// The value in cell `i` of the closure, or a null object when the closure or
+// the cell is empty. Owned, as a Python frame holds what it loads from a
+// cell: the cell is writable from Python and may be emptied (and its value
+// freed) by any code that runs while the value is in use.
+py::object cellValue(PyObject* closure, std::size_t i) {
+    if (!closure || static_cast<std::size_t>(PyTuple_GET_SIZE(closure)) <= i) return py::object();
+    return py::reinterpret_steal<py::object>(PyCell_Get(PyTuple_GET_ITEM(closure, static_cast<Py_ssize_t>(i))));
 }
 
 }  // namespace
 
 py::object Frame::captured(std::size_t i) const {
-    PyObject* value = cellValue(closure, i);
+    py::object value = cellValue(closure, i);
     if (!value) {
         PyErr_SetString(PyExc_NameError,
                         "cannot access free variable 'self' where it is not associated with a value"
                         " in enclosing scope");
         throw py::error_already_set();
     }
-    return py::reinterpret_borrow<py::object>(value);
+    return value;
 }
 
+// Held across the call: super() may read self.__class__, a property that can
+// empty the class cell and drop the last reference to the class.
 py::object Frame::super() const {
-    PyObject* cls = cellValue(closure, 0);
+    py::object cls = cellValue(closure, 0);
     if (!cls) {
         PyErr_SetString(PyExc_RuntimeError, "super(): empty __class__ cell");
         throw py::error_already_set();
     }
-    PyObject* stack[] = {nullptr, cls, args[0]};
+    PyObject* stack[] = {nullptr, cls.ptr(), args[0]};
     PyObject* result = PyObject_Vectorcall(constants::builtinSuper().ptr(), stack + 1,
                                            2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
     if (!result) throw py::error_already_set();

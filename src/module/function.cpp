@@ -4,7 +4,8 @@
 //
 // Setters follow Python's function type: the same checks, the same messages,
 // a null value (del) treated as Python treats it. Attributes Python keeps
-// read-only (__globals__, __closure__, __builtins__) are read-only here too.
+// read-only (__globals__, __closure__, __builtins__) are read-only here too,
+// and a write the function could not honour (another __code__) raises.
 #include "module/function.hpp"
 
 #include <structmember.h>
@@ -18,16 +19,19 @@ namespace {
 
 FunctionObject* asFunction(PyObject* self) { return reinterpret_cast<FunctionObject*>(self); }
 
-// Python's builtins for `globals`, as a def statement finds them: the
-// `__builtins__` entry (a module stands for its dict), else the running ones.
-PyObject* builtinsOf(PyObject* globals) {
-    PyObject* entry = PyDict_GetItemString(globals, "__builtins__");  // borrowed
-    if (entry && PyModule_Check(entry)) entry = PyModule_GetDict(entry);
-    if (!entry || !PyDict_Check(entry)) entry = PyEval_GetBuiltins();
-    return entry;
-}
+const Name builtinsKey{"__builtins__"};
 
 }  // namespace
+
+py::object builtinsFor(PyObject* globals) {
+    PyObject* entry = PyDict_GetItemWithError(globals, builtinsKey.get().ptr());
+    if (!entry) {
+        if (PyErr_Occurred()) throw py::error_already_set();
+        return py::reinterpret_borrow<py::object>(PyEval_GetBuiltins());
+    }
+    if (PyModule_Check(entry)) return py::reinterpret_borrow<py::object>(PyModule_GetDict(entry));
+    return py::reinterpret_borrow<py::object>(entry);  // any mapping, as Python takes it
+}
 
 py::object makeFunction(const FunctionRow& spec, py::handle closure) {
     const constants::Row& row = constants::row(spec);
@@ -44,6 +48,7 @@ py::object makeFunction(const FunctionRow& spec, py::handle closure) {
         throw py::error_already_set();
     }
 
+    py::object builtins = builtinsFor(globals);
     py::dict annotations;
     for (const auto& pair : row.annotations)
         if (pair[0]) annotations[pair[0]] = pair[1];
@@ -53,7 +58,7 @@ py::object makeFunction(const FunctionRow& spec, py::handle closure) {
     fn->vectorcall = functionVectorcall;
     fn->row = &row;
     fn->globals = Py_NewRef(globals);
-    fn->builtins = Py_NewRef(builtinsOf(globals));
+    fn->builtins = builtins.release().ptr();
     fn->name = row.name.inc_ref().ptr();
     fn->qualname = row.qualname.inc_ref().ptr();
     fn->code = (cells ? row.codeWithFreeVar : row.code).inc_ref().ptr();
@@ -89,7 +94,13 @@ int function_set_code(PyObject* self, PyObject* value, void*) noexcept {
                      fn->name, nclosure, nfree);
         return -1;
     }
-    Py_XSETREF(fn->code, Py_NewRef(value));
+    // The body is compiled into the module: another code object would change
+    // what the function reports but not what it runs, so it is refused rather
+    // than silently stored. Its own code may be assigned back.
+    if (value != fn->code) {
+        PyErr_Format(PyExc_TypeError, "%U() is a native function: its __code__ cannot be replaced", fn->name);
+        return -1;
+    }
     return 0;
 }
 

@@ -32,6 +32,15 @@ struct FunctionObject {
 PyTypeObject& functionType();
 void readyFunctionType();
 
+// The builtins that a function made now with `globals` gets, as a def
+// statement finds them: the globals' `__builtins__` (a module stands for its
+// dict), else those of the running frame.
+py::object builtinsFor(PyObject* globals);
+
+// The __builtins__ of the innermost native function running on this thread,
+// or null while none runs (module exec).
+py::object runningBuiltins() noexcept;
+
 // The vectorcall slot (binding.cpp): binds the arguments to the row's
 // parameters, checks them, and runs the body behind the one error boundary.
 PyObject* functionVectorcall(PyObject* callable, PyObject* const* args, std::size_t nargsf,

@@ -4,17 +4,20 @@
 #include <initializer_list>
 
 #include "module/exec_steps.hpp"
+#include "module/function.hpp"
 #include "module/runtime.hpp"
 
 namespace explorerview::exec {
 
 namespace {
 
-// __import__(name, globals, {}, fromlist, 0), through the builtins' __import__
-// so that a replaced one is honoured, as the statement honours it.
+const Name importName{"__import__"};
+
+// __import__(name, globals, {}, fromlist, 0), through the __import__ of the
+// module's own builtins so that a replaced one is honoured, as the statement
+// honours it. Held for the call: it may replace itself in the builtins.
 py::object importModule(py::handle globals, py::handle name, py::handle fromlist) {
-    PyObject* builtins = PyEval_GetBuiltins();  // borrowed
-    PyObject* import = builtins ? PyDict_GetItemString(builtins, "__import__") : nullptr;
+    py::object import = itemOrNull(builtinsFor(globals.ptr()), importName);
     if (!import) {
         PyErr_SetString(PyExc_ImportError, "__import__ not found");
         throw py::error_already_set();
@@ -22,17 +25,19 @@ py::object importModule(py::handle globals, py::handle name, py::handle fromlist
     py::dict locals;
     py::int_ level(0);
     PyObject* stack[] = {nullptr, name.ptr(), globals.ptr(), locals.ptr(), fromlist.ptr(), level.ptr()};
-    PyObject* module = PyObject_Vectorcall(import, stack + 1, 5 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
+    PyObject* module = PyObject_Vectorcall(import.ptr(), stack + 1, 5 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
     if (!module) throw py::error_already_set();
     return py::reinterpret_steal<py::object>(module);
 }
 
-// Borrowed: sys.modules[key], or null.
-PyObject* loadedModule(py::handle key) {
-    PyObject* modules = PyImport_GetModuleDict();  // borrowed
+// sys.modules[key], or a null object. Owned: the entry may be replaced, and
+// the module freed, by the next thing that runs Python code (a module
+// __getattr__ that swaps a lazy stub for the real module, for one).
+py::object loadedModule(py::handle key) {
+    PyObject* modules = PyImport_GetModuleDict();  // borrowed from the interpreter
     PyObject* found = PyDict_GetItemWithError(modules, key.ptr());
     if (!found && PyErr_Occurred()) throw py::error_already_set();
-    return found;
+    return py::reinterpret_borrow<py::object>(found);
 }
 
 // The IMPORT_FROM step: module.name, else the submodule sys.modules["M.name"]
@@ -49,7 +54,7 @@ py::object importFrom(py::handle module, py::handle name) {
         py::object key = py::reinterpret_steal<py::object>(
             PyUnicode_FromFormat("%U.%U", packageName.ptr(), name.ptr()));
         if (!key) throw py::error_already_set();
-        if (PyObject* submodule = loadedModule(key)) return py::reinterpret_borrow<py::object>(submodule);
+        if (py::object submodule = loadedModule(key)) return submodule;
     }
     py::object message = py::reinterpret_steal<py::object>(PyUnicode_FromFormat("cannot import name %S", name.ptr()));
     if (!message) throw py::error_already_set();
@@ -65,11 +70,11 @@ void fromImport(py::handle globals, const char* moduleName, std::initializer_lis
     py::list fromlist;
     for (const char* name : names) fromlist.append(interned(name));
 
-    py::object module;
-    if (PyObject* loaded = loadedModule(key)) {
+    py::object module = loadedModule(key);
+    if (module) {
         bool complete = true;
-        for (py::handle name : fromlist) complete = complete && PyObject_HasAttr(loaded, name.ptr());
-        if (complete) module = py::reinterpret_borrow<py::object>(loaded);
+        for (py::handle name : fromlist) complete = complete && PyObject_HasAttr(module.ptr(), name.ptr());
+        if (!complete) module = py::object();
     }
     if (!module) module = importModule(globals, key, fromlist);
 

@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "module/function.hpp"
 #include "module/state.hpp"
 
 namespace explorerview {
@@ -25,21 +26,35 @@ void Name::internAll() {
     }
 }
 
+py::object itemOrNull(py::handle mapping, py::handle key) {
+    if (PyDict_CheckExact(mapping.ptr())) {
+        PyObject* value = PyDict_GetItemWithError(mapping.ptr(), key.ptr());
+        if (!value && PyErr_Occurred()) throw py::error_already_set();
+        return py::reinterpret_borrow<py::object>(value);  // held before anything else runs
+    }
+    PyObject* value = PyObject_GetItem(mapping.ptr(), key.ptr());
+    if (!value) {
+        if (!PyErr_ExceptionMatches(PyExc_KeyError)) throw py::error_already_set();
+        PyErr_Clear();
+    }
+    return py::reinterpret_steal<py::object>(value);
+}
+
 py::object global(const Name& name) { return globalNamed(name.get()); }
 
 py::object globalNamed(py::handle name) {
     PyObject* globals = state::globals();  // null only if the module failed to execute
     PyObject* value = globals ? PyDict_GetItemWithError(globals, name.ptr()) : nullptr;
-    if (!value) {
-        if (PyErr_Occurred()) throw py::error_already_set();
-        PyObject* builtins = PyEval_GetBuiltins();  // borrowed
-        value = builtins ? PyDict_GetItemWithError(builtins, name.ptr()) : nullptr;
-        if (!value) {
-            if (!PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%U' is not defined", name.ptr());
-            throw py::error_already_set();
-        }
-    }
-    return py::reinterpret_borrow<py::object>(value);
+    if (value) return py::reinterpret_borrow<py::object>(value);  // held before anything else runs
+    if (PyErr_Occurred()) throw py::error_already_set();
+    // Held for the look-up: a key's __eq__ may rebind what held them. Outside
+    // any function (the class statements at exec) the module's own builtins.
+    py::object builtins = runningBuiltins();
+    if (!builtins && globals) builtins = builtinsFor(globals);
+    if (builtins)
+        if (py::object found = itemOrNull(builtins, name)) return found;
+    PyErr_Format(PyExc_NameError, "name '%U' is not defined", name.ptr());
+    throw py::error_already_set();
 }
 
 namespace detail {

@@ -9,16 +9,22 @@
 
 #include <pybind11/pybind11.h>
 
-#include "module/fast_calls.hpp"
 #include "module/function_row.hpp"
+#include "module/name.hpp"
 
 namespace explorerview {
 
-// The module global `name`, falling back to the builtins; NameError
+// The module global `name`, falling back to the builtins of the running
+// function (its __builtins__, as a Python function looks there); NameError
 // "name 'X' is not defined" otherwise. Read at each use, never cached.
 py::object global(const Name& name);
 // The same look-up for a name held in a str (class creation reads its bases so).
 py::object globalNamed(py::handle name);
+
+// mapping[key] as the interpreter reads a namespace: a dict directly, any
+// other mapping through its __getitem__; a null object where the key is
+// missing (KeyError).
+py::object itemOrNull(py::handle mapping, py::handle key);
 
 // A keyword argument for call()/callMethod(): kw(icon, py::str("add")).
 struct Keyword {
@@ -67,7 +73,7 @@ py::object call(py::handle callable, A&&... args) {
     } else {  // the common shape goes straight to the callee, past the keyword helper
         PyObject* stack[1 + sizeof...(A)] = {nullptr, py::handle(args).ptr()...};
         constexpr std::size_t nargsf = sizeof...(A) | PY_VECTORCALL_ARGUMENTS_OFFSET;
-        return detail::owned(fast::vectorcall(callable.ptr(), stack + 1, nargsf));
+        return detail::owned(PyObject_Vectorcall(callable.ptr(), stack + 1, nargsf, nullptr));
     }
 }
 
@@ -75,11 +81,7 @@ py::object call(py::handle callable, A&&... args) {
 // C API, without the accessor objects (and their reference traffic) that
 // pybind11's obj.attr(name) builds; use it on the paths that run per row.
 inline py::object getAttr(py::handle obj, const Name& name) {
-    PyObject* o = obj.ptr();
-    // Only the generic look-up can answer from a slot; other types (the
-    // toolkit's) go to PyObject_GetAttr at once.
-    return detail::owned(Py_TYPE(o)->tp_getattro == PyObject_GenericGetAttr ? fast::attribute(name, o)
-                                                                              : PyObject_GetAttr(o, name.get().ptr()));
+    return detail::owned(PyObject_GetAttr(obj.ptr(), name.get().ptr()));
 }
 
 // An interned str made on the spot, for exec-time code (bodies use Name).
@@ -99,15 +101,15 @@ inline bool truth(py::handle value) {
 inline py::object text(py::handle value) { return detail::owned(PyObject_Str(value.ptr())); }
 
 // obj.method(args..., name=value...) without a bound method object or an
-// argument tuple, for hot paths such as lessThan: positional calls through
-// fast::methodCall(), calls with keywords through PyObject_VectorcallMethod.
+// argument tuple, for hot paths such as lessThan: PyObject_VectorcallMethod.
 template <class... A>
 py::object callMethod(py::handle obj, const Name& method, A&&... args) {
     if constexpr ((detail::isKeyword<A> || ...)) {
         return detail::invoke(py::handle(), &method, obj, std::forward<A>(args)...);
     } else {  // the common shape goes straight to the method, past the keyword helper
         PyObject* stack[2 + sizeof...(A)] = {nullptr, obj.ptr(), py::handle(args).ptr()...};
-        return detail::owned(fast::methodCall(method, stack + 1, 1 + sizeof...(A)));
+        constexpr std::size_t nargsf = (1 + sizeof...(A)) | PY_VECTORCALL_ARGUMENTS_OFFSET;
+        return detail::owned(PyObject_VectorcallMethod(method.get().ptr(), stack + 1, nargsf, nullptr));
     }
 }
 

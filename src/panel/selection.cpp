@@ -73,10 +73,9 @@ py::object selectionBody(Frame& f) {
     py::object indexes = callMethod(sel, selectedRows);
     py::object iterator = py::reinterpret_steal<py::object>(PyObject_GetIter(indexes.ptr()));
     if (!iterator) throw py::error_already_set();
-    // The iterator's own next slot, as a for loop steps it (GetIter has checked
-    // it has one); StopIteration at the end is cleared as the loop clears it.
-    const iternextfunc next = Py_TYPE(iterator.ptr())->tp_iternext;
-    while (PyObject* item = next(iterator.ptr())) {
+    // Stepped as a for loop steps it; a StopIteration raised by the iterator
+    // ends the loop as it ends Python's.
+    while (PyObject* item = PyIter_Next(iterator.ptr())) {
         py::object idx = py::reinterpret_steal<py::object>(item);
         if (!truth(callMethod(idx, isValid))) continue;
         // view.fsmodel.filePath(view.sortModel.mapToSource(idx)): fsmodel is
@@ -87,10 +86,7 @@ py::object selectionBody(Frame& f) {
         py::object path = call(global(Path), pathStr);
         if (PyList_Append(result.ptr(), path.ptr()) < 0) throw py::error_already_set();
     }
-    if (PyErr_Occurred()) {
-        if (!PyErr_ExceptionMatches(PyExc_StopIteration)) throw py::error_already_set();
-        PyErr_Clear();
-    }
+    if (PyErr_Occurred()) throw py::error_already_set();
     return result;
 }
 

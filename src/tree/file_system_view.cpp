@@ -84,17 +84,29 @@ py::object rootPathBody(Frame& f) {
     return call(global(Path), callMethod(f.self().attr(fsmodel), rootPathName));
 }
 
+// The exception held by this thread's innermost handler slot (the running
+// generator's, or the thread's own), or null. The public API reads the
+// innermost slot that holds one, so the slot is cleared for a moment: if the
+// exception seen stays the same, it belonged to an outer slot.
+py::object innermostHandled() {
+    py::object seen = py::reinterpret_steal<py::object>(PyErr_GetHandledException());
+    if (!seen) return seen;
+    PyErr_SetHandledException(nullptr);
+    py::object outer = py::reinterpret_steal<py::object>(PyErr_GetHandledException());
+    PyErr_SetHandledException(seen.ptr());
+    return outer.is(seen) ? py::object() : seen;
+}
+
 // Shows `message` (translated by the view) while `error` is the exception
 // being handled, as inside an `except` clause: the host sees it in
 // sys.exc_info(), and anything raised meanwhile is chained to it and
-// propagates. Like the interpreter, this swaps the innermost exc_info slot
-// and puts its old value back afterwards.
+// propagates. Like the interpreter, this sets the innermost handler slot and
+// puts its old value back afterwards, whether or not the host raised.
 py::object showHandledError(py::handle self, const py::error_already_set& error, const char* message) {
     struct Handling {
-        _PyErr_StackItem* slot = PyThreadState_Get()->exc_info;
-        PyObject* previous = slot->exc_value;  // owned while swapped out
-        explicit Handling(py::handle current) { slot->exc_value = Py_NewRef(current.ptr()); }
-        ~Handling() { Py_XSETREF(slot->exc_value, previous); }
+        py::object previous = innermostHandled();
+        explicit Handling(py::handle current) { PyErr_SetHandledException(current.ptr()); }
+        ~Handling() { PyErr_SetHandledException(previous.ptr()); }
     } handling(error.value());
     py::object text = callMethod(self, tr, py::str(message));
     callMethod(global(tavro).attr(window), showErrorMessage, text);

@@ -1,0 +1,197 @@
+"""Hostile but legal Python must end in a Python exception, never a signal:
+the module lives in the IDE's own process, so a crash loses the user's work.
+
+Each case runs in a fresh interpreter (a crash must fail one case, not the
+run) and fails when that interpreter dies on a signal.
+"""
+import os
+import signal
+import subprocess
+import sys
+import textwrap
+from pathlib import Path
+
+import pytest
+
+# What every case can use: the module, `raises`, and stand-ins for a panel's
+# tree and its models that answer just the calls the bodies make.
+PRELUDE = '''
+import gc, sys, types
+
+def raises(kind, call, times=1):
+    """call() `times` times; each must raise `kind`. The last error."""
+    for _ in range(times):
+        try:
+            call()
+        except kind as error:
+            caught = error
+        else:
+            raise AssertionError(f"no {kind.__name__}")
+    return caught
+
+class Index:
+    def isValid(self): return True
+
+class Model:  # the file system model and the proxy at once
+    def setRootPath(self, path): return Index()
+    def mapFromSource(self, index): return index
+    def mapToSource(self, index): return index
+    def index(self, path): return Index()
+    def parent(self, index): return index
+    def filePath(self, index): return "/x"
+
+class Flag(int):
+    Select = Rows = types.SimpleNamespace(value=1)
+
+SELECTION = dict(SelectionFlag=Flag, clear=lambda self: None, select=lambda self, index, flags: None,
+                 selectedRows=lambda self: [Index()])
+Selection = type("Selection", (), SELECTION)
+
+VIEW = dict(fsmodel=Model(), sortModel=Model(), selectionModel=lambda self: Selection(),
+            expand=lambda self, index: None, scrollTo=lambda self, index: None)
+
+def panel(view):
+    return types.SimpleNamespace(_fileSystemView=view)
+
+# A __slots__ member put on a class it does not belong to: Python's read
+# checks the object's type and raises TypeError.
+class Member:
+    __slots__ = ("pad", "fsModel", "_fileSystemView", "fsmodel", "sortModel", "SelectionFlag")
+
+def misplaced(name, **attributes):
+    """A new instance of one class per name (the read is wrong only on a type seen before)."""
+    if name not in classes:
+        classes[name] = type("Other", (), {"__slots__": (), **attributes})
+        setattr(classes[name], name, Member.__dict__[name])
+    return classes[name]()
+
+classes = {}
+'''
+
+
+@pytest.fixture
+def run_child(explorerview):
+    """`run_child(code)`: runs PRELUDE, the module's import (unless `imported`
+    is False) and `code` in a fresh interpreter; fails when it dies on a
+    signal or exits with an error."""
+    build = Path(explorerview.__file__).resolve().parents[1]
+    host = Path(__file__).resolve().parents[1] / "host"
+
+    def run(code, imported=True):
+        script = PRELUDE + ("import Tavro_Workspace.explorerview as m\n" if imported else "") + textwrap.dedent(code)
+        env = dict(os.environ, PYTHONPATH=f"{build}:{host}", QT_QPA_PLATFORM="offscreen")
+        result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, env=env, timeout=300)
+        if result.returncode < 0:
+            pytest.fail(f"killed by {signal.Signals(-result.returncode).name}\n{result.stderr[-3000:]}")
+        assert result.returncode == 0, result.stderr[-3000:]
+
+    return run
+
+
+# Every attribute a body reads per row or per call, each given as another
+# class's slot. Repeated: a read outside the object crashes only sometimes.
+MISPLACED_SLOTS = {
+    "lessThan reads fsModel": "m.FolderFirstSortModel.lessThan(misplaced('fsModel'), 1, 2)",
+    "setRootPath reads fsmodel": "m.FileSystemView.setRootPath(misplaced('fsmodel'), '/')",
+    "setRootPath reads sortModel": "m.FileSystemView.setRootPath(misplaced('sortModel', **VIEW), '/')",
+    "select reads _fileSystemView": "m.ExplorerView.select(misplaced('_fileSystemView'), [])",
+    "select reads the view's sortModel": "m.ExplorerView.select(panel(misplaced('sortModel', **VIEW)), [])",
+    "select reads SelectionFlag": "m.ExplorerView.select(panel(type('View', (), {**VIEW, 'selectionModel': "
+                                  "lambda self: misplaced('SelectionFlag', **SELECTION)})()), ['/x'])",
+    "selection reads the view's fsmodel": "m.ExplorerView.selection(panel(misplaced('fsmodel', **VIEW)))",
+}
+
+
+@pytest.mark.parametrize("call", MISPLACED_SLOTS.values(), ids=MISPLACED_SLOTS.keys())
+def test_slot_of_another_class_raises_as_in_python(run_child, call):
+    run_child(f"""
+        error = raises(TypeError, lambda: {call}, times=20_000)
+        assert "objects doesn't apply to a 'Other' object" in str(error), error
+    """)
+
+
+# A lazy-loading stub that puts the real module into sys.modules on first use
+# and returns the real attribute, as the import statement copes with; nothing
+# but sys.modules holds the stub, so the swap frees it while exec reads names.
+@pytest.mark.parametrize("package, name", [("Kelpa", "QWidget"), ("Tavro", "tavro")])
+def test_package_replacing_itself_in_sys_modules_during_exec(run_child, package, name):
+    run_child(f"""
+        import importlib
+        real = importlib.import_module("{package}")
+        junk = []
+
+        def __getattr__(name):
+            sys.modules["{package}"] = real  # the stub's last reference goes
+            junk.extend(b"\\xff" * n for n in range(30, 60) for _ in range(4))  # reuses its memory
+            return getattr(real, name)
+
+        stub = types.ModuleType("{package}")
+        stub.__getattr__ = __getattr__
+        sys.modules["{package}"] = stub
+        del stub
+        import Tavro_Workspace.explorerview as m
+        assert m.{name} is real.{name}
+    """, imported=False)
+
+
+# Endless recursion through native methods only (no Python frame between
+# them, whose own guard would stop it): `loop` stands in for every object the
+# body reaches, and its class borrows the module's functions.
+RECURSIONS = {
+    "setRootPath": "Loop.setRootPath = m.FileSystemView.setRootPath; loop.fsmodel = loop\n"
+                   "call = lambda: loop.setRootPath('x')",
+    "setRootPath with keywords": "Loop.setRootPath = m.FileSystemView.setRootPath; loop.fsmodel = loop\n"
+                                 "call = lambda: loop.setRootPath(path='x', expand=True)",
+    "rootPath": "Loop.rootPath = m.FileSystemView.rootPath; loop.fsmodel = loop\n"
+                "call = loop.rootPath",
+    "selection": "Loop.selection = Loop.selectionModel = m.ExplorerView.selection; loop._fileSystemView = loop\n"
+                 "call = loop.selection",
+    "workingFolder": "Loop.workingFolder = Loop.currentWidget = m.ExplorerView.workingFolder; loop._stacked = loop\n"
+                     "call = loop.workingFolder",
+    "_commonFolderInSelection": "Loop.selection = m.ExplorerView._commonFolderInSelection\n"
+                                "call = loop.selection",
+}
+
+
+@pytest.mark.parametrize("setup", RECURSIONS.values(), ids=RECURSIONS.keys())
+def test_endless_recursion_through_native_methods_raises_recursion_error(run_child, setup):
+    run_child(textwrap.dedent("""
+        class Loop:
+            pass
+
+        loop = Loop()
+
+        def depth(n=0):
+            try:
+                return depth(n + 1)
+            except RecursionError:
+                return n
+
+        before = depth()
+    """) + setup + textwrap.dedent("""
+        error = raises(RecursionError, call, times=3)
+        assert str(error) == "maximum recursion depth exceeded while calling a Python object", error
+        assert depth() == before  # the guard leaves the count as it found it
+    """))
+
+
+# select() walks a list that the items' own methods may empty or refill
+# while it runs; the items dropped must not be used afterwards.
+SELECT_LIST_CHANGES = {
+    "__str__ empties it": "def __str__(self):\n    paths.clear(); gc.collect(); return '/x'",
+    "__fspath__ empties it": "def __fspath__(self):\n    paths.clear(); gc.collect(); return '/x'\n"
+                             "def __str__(self):\n    return os.fspath(self)",
+    "__str__ refills it": "def __str__(self):\n    if not refilled:\n        refilled.append(1)\n"
+                          "        paths[:] = [Item() for _ in range(50)]; gc.collect()\n    return '/x'",
+}
+
+
+@pytest.mark.parametrize("methods", SELECT_LIST_CHANGES.values(), ids=SELECT_LIST_CHANGES.keys())
+def test_select_list_changed_by_its_items(run_child, methods):
+    run_child("import os\nclass Item:\n" + textwrap.indent(methods, "    ") + textwrap.dedent("""
+        for size in (1, 2, 5):
+            refilled = []
+            paths = [Item() for _ in range(size)]
+            m.ExplorerView.select(panel(type("View", (), VIEW)()), paths)
+            assert len(paths) in (0, 50), paths
+    """))
