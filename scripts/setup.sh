@@ -7,6 +7,8 @@ packages=(
   g++ cmake make python3 python3-dev pybind11-dev
   python3-pyqt6 python3-pytest python3-pytestqt python3-hypothesis
   xvfb xauth valgrind
+  python3-skbuild python3-setuptools python3-wheel python3-build python3-venv python3-pip
+  python3-jedi python3-mypy
 )
 
 missing=()
