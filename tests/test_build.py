@@ -10,7 +10,6 @@ import json
 import os
 import shutil
 import subprocess
-import sys
 import zipfile
 from pathlib import Path
 
@@ -50,7 +49,9 @@ def tool_environment(**extra):
 
 @pytest.fixture(scope="module")
 def build_folder():
-    return Path(next(p for p in sys.path if p.endswith("/build") or "/build-" in p))
+    """The build folder the tests import the module from."""
+    module = importlib.import_module("Tavro_Workspace.explorerview")
+    return Path(module.__file__).parents[1]
 
 
 @pytest.fixture(scope="module")
