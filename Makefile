@@ -51,7 +51,7 @@ install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:
-	rm -rf $(BUILD) build-*
+	rm -rf $(BUILD) build-* _skbuild dist *.egg-info
 
 # Further targets (benchmarks, sanitizers, fuzzing) live in their own files.
 -include mk/*.mk

@@ -8,6 +8,8 @@ packages=(
   python3-pyqt6 python3-pytest python3-pytestqt python3-hypothesis
   xvfb xauth valgrind
   python3-send2trash adwaita-icon-theme xdotool
+  python3-skbuild python3-setuptools python3-wheel python3-build python3-venv python3-pip
+  python3-jedi python3-mypy
 )
 
 missing=()

@@ -16,6 +16,9 @@ from Kelpa import (
     QWidget,
 )
 
+# Set at import, as in a module compiled from Python: doctest's table, empty.
+__test__: dict[str, object]
+
 class NoFolderOpenedPage(QPluginWidget, QWidget):
     """
     No folder opened

@@ -1,18 +1,192 @@
-"""The built module imports under its package name from the build folder."""
-import importlib
-import subprocess
-import sys
+"""The module as it is built and shipped: the build folder, `cmake --install` into
+the host's package, the wheel that `pip install .` builds, and what editors and
+type checkers make of each.
 
+The wheel is built once per session, from a copy of the sources (the build
+compiles the module again, about a minute), so nothing is written into the tree.
+"""
+import importlib
+import json
+import os
+import shutil
+import subprocess
+import zipfile
+from pathlib import Path
+
+import pytest
+
+ROOT = Path(__file__).resolve().parents[1]
+HOST = ROOT / "host"
+PYTHON = "/usr/bin/python3.11"
+MODULE_FILE = "explorerview.cpython-311-x86_64-linux-gnu.so"
+# The host's own plug-in package, as `cmake --install` finds it.
+HOST_PACKAGE_INIT = '"""The host\'s workspace plug-in package."""\nHOST_VERSION = "2.1"\n'
+
+
+def run(command, **kwargs):
+    """Run a tool; its output is shown when it fails."""
+    done = subprocess.run([str(part) for part in command], capture_output=True, text=True, **kwargs)
+    assert done.returncode == 0, f"{command} failed:\n{done.stdout}\n{done.stderr}"
+    return done
+
+
+def clean_environment(**extra):
+    """The environment without the build folder on the path: each layout is
+    looked at on its own."""
+    env = {key: value for key, value in os.environ.items() if key != "PYTHONPATH"}
+    env.update(extra)
+    return env
+
+
+def tool_environment(**extra):
+    """For compilers, pip and CMake: without the sanitizer runtimes that
+    `make asan` preloads into every process (they are meant for the module)."""
+    env = clean_environment(**extra)
+    for name in ("LD_PRELOAD", "ASAN_OPTIONS", "UBSAN_OPTIONS", "PYTHONMALLOC"):
+        env.pop(name, None)
+    return env
+
+
+@pytest.fixture(scope="module")
+def build_folder():
+    """The build folder the tests import the module from."""
+    module = importlib.import_module("Tavro_Workspace.explorerview")
+    return Path(module.__file__).parents[1]
+
+
+@pytest.fixture(scope="module")
+def host_install(build_folder, tmp_path_factory):
+    """A prefix whose Tavro_Workspace is the host's own package, with the module
+    put into it by `cmake --install`."""
+    prefix = tmp_path_factory.mktemp("host")
+    (prefix / "Tavro_Workspace").mkdir()
+    (prefix / "Tavro_Workspace" / "__init__.py").write_text(HOST_PACKAGE_INIT)
+    run(["cmake", "--install", build_folder, "--prefix", prefix], env=tool_environment())
+    return prefix
+
+
+@pytest.fixture(scope="module")
+def wheel(tmp_path_factory):
+    """The wheel `python3 -m build --wheel --no-isolation` makes of a copy of the project."""
+    work = tmp_path_factory.mktemp("wheel")
+    source = work / "source"
+    shutil.copytree(ROOT, source, ignore=shutil.ignore_patterns(
+        ".git", "build", "build-*", "_skbuild", "dist", "*.egg-info", "__pycache__", ".hypothesis"))
+    run([PYTHON, "-m", "build", "--wheel", "--no-isolation", "--outdir", work / "dist"], cwd=source,
+        env=tool_environment(CMAKE_BUILD_PARALLEL_LEVEL="2"))
+    (wheel,) = (work / "dist").glob("*.whl")
+    return wheel
+
+
+@pytest.fixture(scope="module")
+def wheel_venv(wheel, tmp_path_factory):
+    """A fresh `venv --system-site-packages` with the wheel installed by pip."""
+    venv = tmp_path_factory.mktemp("venv")
+    run([PYTHON, "-m", "venv", "--system-site-packages", "--without-pip", venv], env=tool_environment())
+    run([venv / "bin" / "python", "-m", "pip", "install", "--no-index", "--no-deps",
+         "--disable-pip-version-check", wheel], env=tool_environment())
+    return venv
+
+
+# ------------------------------------------------------------------ build folder and cmake --install
 
 def test_module_imports_under_package_name():
     module = importlib.import_module("Tavro_Workspace.explorerview")
     assert module.__name__ == "Tavro_Workspace.explorerview"
 
 
-def test_cmake_install_places_module_in_plugin_package(tmp_path):
-    build = next(p for p in sys.path if p.endswith("/build") or "/build-" in p)
-    subprocess.run(["cmake", "--install", build, "--prefix", str(tmp_path)],
-                   check=True, capture_output=True)
-    installed = sorted(p.name for p in (tmp_path / "Tavro_Workspace").iterdir())
-    assert any(n.startswith("explorerview.cpython-311-") and n.endswith(".so") for n in installed)
-    assert "explorerview.pyi" in installed
+def test_only_the_init_function_leaves_the_library(build_folder):
+    exported = run(["nm", "-D", "--defined-only", build_folder / "Tavro_Workspace" / MODULE_FILE],
+                   env=tool_environment()).stdout
+    assert [line.split()[-1] for line in exported.splitlines()] == ["PyInit_explorerview"]
+
+
+def test_cmake_install_places_module_in_plugin_package(host_install):
+    # Beside the host's __init__.py, no __init__.pyi of ours: it would hide the
+    # host's package from type checkers.
+    installed = sorted(p.name for p in (host_install / "Tavro_Workspace").iterdir())
+    assert installed == ["__init__.py", MODULE_FILE, "explorerview.pyi"]
+    assert (host_install / "Tavro_Workspace" / "__init__.py").read_text() == HOST_PACKAGE_INIT
+
+
+# ------------------------------------------------------------------ the wheel
+
+def test_wheel_holds_the_module_and_its_stubs(wheel):
+    names = {name for name in zipfile.ZipFile(wheel).namelist() if ".dist-info/" not in name}
+    # The package stays a namespace the host owns: no __init__.py of ours.
+    assert names == {f"Tavro_Workspace/{MODULE_FILE}", "Tavro_Workspace/explorerview.pyi",
+                     "Tavro_Workspace/__init__.pyi"}
+
+
+def test_wheel_installed_in_a_venv_runs_with_the_host(wheel_venv, tmp_path):
+    script = f"""
+import Tavro_Workspace.explorerview as ev
+from pathlib import Path
+from Kelpa import QApplication
+app = QApplication([])
+assert ev.__file__.startswith({str(wheel_venv)!r}), ev.__file__
+panel = ev.ExplorerView()
+panel.setWorkingFolder(Path({str(tmp_path)!r}))
+assert panel.workingFolder() == Path({str(tmp_path)!r})
+print("ok")
+"""
+    done = run([wheel_venv / "bin" / "python", "-c", script], cwd=tmp_path,
+               env=clean_environment(PYTHONPATH=str(HOST), QT_QPA_PLATFORM="offscreen"))
+    assert done.stdout.split()[-1] == "ok"
+
+
+# ------------------------------------------------------------------ editors and type checkers
+
+LAYOUTS = ["build folder", "wheel in a venv", "cmake --install into the host's package"]
+
+
+# What an editor asks the completion engine, in a process of its own: jedi's caches
+# would otherwise stay in the test process and slow every later garbage collection.
+JEDI_QUESTIONS = """
+import json, sys, jedi
+jedi.settings.cache_directory = sys.argv[3]
+project = jedi.Project(sys.argv[2], environment_path=sys.argv[1])
+head = "import Tavro_Workspace\\nfrom Tavro_Workspace.explorerview import ExplorerView\\n"
+call = "ExplorerView().select("
+signatures = jedi.Script(head + call, project=project).get_signatures(3, len(call))
+folder = jedi.Script(head + "folder = ExplorerView().workingFolder()\\nfolder", project=project).infer(4, 0)
+version = jedi.Script(head + "Tavro_Workspace.HOST_VERSION", project=project).infer(3, 18)
+print(json.dumps({
+    "select": [[s.to_string(), str(s.module_path)] for s in signatures],
+    "workingFolder()": sorted(d.name for d in folder),
+    "HOST_VERSION": [d.name for d in version],
+}))
+"""
+
+
+@pytest.mark.parametrize("layout", LAYOUTS)
+def test_editors_see_the_stub(request, tmp_path, tmp_path_factory, build_folder, layout):
+    python, path = {
+        "build folder": lambda: (PYTHON, [build_folder]),
+        "wheel in a venv": lambda: (request.getfixturevalue("wheel_venv") / "bin" / "python", []),
+        "cmake --install into the host's package": lambda: (PYTHON, [request.getfixturevalue("host_install")]),
+    }[layout]()
+    # As an editor runs it: jedi asks a process of the project's interpreter, which
+    # imports the compiled module from its own path, and looks for the stub beside it.
+    cache = tmp_path_factory.getbasetemp() / "jedi-cache"  # shared: the standard library's stubs parse once
+    done = run([PYTHON, "-c", JEDI_QUESTIONS, python, tmp_path, cache],
+               env=clean_environment(PYTHONPATH=os.pathsep.join(map(str, [*path, HOST]))))
+    answers = json.loads(done.stdout)
+    [(signature, stub)] = answers["select"]
+    assert signature == "select(paths: List[Path])"
+    assert Path(stub).parent.parent in {Path(p) for p in path} | {site_packages(python)}
+    assert answers["workingFolder()"] == ["NoneType", "Path"]
+    if layout.startswith("cmake"):  # the host's own package is still seen
+        assert answers["HOST_VERSION"] == ["str"]
+
+
+def site_packages(python):
+    return Path(python).parents[1] / "lib" / "python3.11" / "site-packages"
+
+
+def test_stub_agrees_with_the_module(build_folder, tmp_path):
+    # The allow-list holds what the untyped toolkit causes, each entry with its reason.
+    path = f"{build_folder}{os.pathsep}{HOST}"
+    run([PYTHON, "-m", "mypy.stubtest", "Tavro_Workspace.explorerview",
+         "--allowlist", ROOT / "tests" / "stubtest_allowlist.txt"],
+        cwd=tmp_path, env=clean_environment(MYPYPATH=path, PYTHONPATH=path, QT_QPA_PLATFORM="offscreen"))

@@ -105,7 +105,9 @@ class Reached(Exception):
 
 class Probe:
     def __getattr__(self, name):
-        raise Reached(name)
+        reached = Reached(name)
+        reached.probe = self  # which object the body got
+        raise reached
 
 
 @pytest.fixture
@@ -353,6 +355,10 @@ def test_defaults_are_read_at_each_call(explorerview, monkeypatch):
         "setRootPath() takes exactly 3 positional arguments (2 given)"
     monkeypatch.setattr(set_root, "__defaults__", ("x", "/", True, 0))  # longer than the parameters
     assert isinstance(call_failing(set_root, Probe()), Reached)
+    # The last ones bind, as Python takes them: `self` gets the second of four.
+    defaults = tuple(Probe() for _ in range(4))
+    monkeypatch.setattr(set_root, "__defaults__", defaults)
+    assert call_failing(set_root).probe is defaults[1]
 
 
 def call_shapes(params):

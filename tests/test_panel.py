@@ -275,21 +275,41 @@ def test_select_replaces_skips_unknown_paths_and_clears(opened):
     assert panel.selection() == []
 
 
+@pytest.mark.parametrize("order", ["top first", "bottom first"])
+def test_select_scrolls_to_the_last_path_given(qtbot, shown, folder_tree, wait_folder_loaded, wait_rows, order):
+    """On a folder taller than the view, the last path of the list is scrolled into sight."""
+    root = folder_tree([f"f{n:02}.txt" for n in range(80)])
+    tree = shown._fileSystemView
+    with wait_folder_loaded(tree.fsmodel, root):
+        shown.setWorkingFolder(root)
+    wait_rows(tree.model(), tree.rootIndex, 80)
+    paths = [root / "f00.txt", root / "f79.txt"]
+    if order == "bottom first":
+        tree.scrollToBottom()
+        paths.reverse()
+    shown.select(paths)
+    visible = tree.viewport().rect()
+    assert visible.contains(tree.visualRect(proxy_index(shown, paths[-1])).center())
+    assert not visible.intersects(tree.visualRect(proxy_index(shown, paths[0])))
+
+
 def test_selection_reads_the_tree_in_python_order(panel):
     """view.fsmodel.filePath(view.sortModel.mapToSource(idx)), read per row,
     the receiver before its argument, over a selection model that ends by
-    raising StopIteration from its own iterator."""
+    raising StopIteration from its own iterator; a row whose index is not
+    valid is skipped."""
     reads = []
+    valid = [True, False, True]  # isValid() of each selected row
 
     class Rows:
         def __iter__(self):
             return self
 
         def __next__(self):
-            if reads.count("row") == 2:
+            if not valid:
                 raise StopIteration
             reads.append("row")
-            return types.SimpleNamespace(isValid=lambda: True)
+            return types.SimpleNamespace(isValid=lambda answer=valid.pop(0): answer)
 
     class Tree:
         def selectionModel(self):
@@ -307,7 +327,7 @@ def test_selection_reads_the_tree_in_python_order(panel):
 
     panel._fileSystemView = Tree()
     assert panel.selection() == [Path("/work/p/a.txt")] * 2
-    assert reads == ["row", "fsmodel", "sortModel"] * 2
+    assert reads == ["row", "fsmodel", "sortModel", "row", "row", "fsmodel", "sortModel"]
 
 
 class PathList(list):
