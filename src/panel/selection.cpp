@@ -1,9 +1,10 @@
 // Selection as paths: select() puts paths into the tree's selection model,
 // selection() reads them back in the model's order.
 //
-// Both loops run once per path or selected row, so they call through interned
-// names without argument tuples. The tree shows the proxy's indexes while paths
-// live in the file system model: every crossing goes through the proxy's map.
+// The tree shows the proxy's indexes while paths live in the file system model:
+// every crossing goes through the proxy's map.
+#include <cassert>
+
 #include "module/frame.hpp"
 #include "module/names.hpp"
 #include "module/runtime.hpp"
@@ -34,9 +35,9 @@ py::object selectRowsFlags(py::handle sel) {
     return call(flagType, both);
 }
 
-// The argument is an exact list: the machinery has checked it before this runs.
 py::object selectBody(Frame& f) {
     py::handle paths = f.arg(1);
+    assert(PyList_CheckExact(paths.ptr()));  // binding checks it (ArgumentCheck::exactListAfterSelf)
     py::object view = getAttr(f.self(), names::fileSystemView);
     py::object sel = callMethod(view, selectionModel);
     py::object model = getAttr(view, names::sortModel);

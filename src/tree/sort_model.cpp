@@ -1,10 +1,9 @@
 // FolderFirstSortModel: among a folder's children, folders first, then names
 // compared after Python's lower().
 //
-// lessThan runs once per pair of rows the proxy compares, so it talks to the
-// model through interned names and vectorcall only: no bound methods, no
-// argument tuples. It still reads `fsModel` afresh for every model call and
-// caches nothing, so rebinding the attribute takes effect at the next call.
+// lessThan runs once per pair of rows the proxy compares, yet it reads
+// `fsModel` afresh for every model call and caches nothing, so rebinding the
+// attribute takes effect at the next call.
 #include "module/frame.hpp"
 #include "module/names.hpp"
 #include "module/runtime.hpp"
