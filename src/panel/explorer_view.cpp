@@ -255,10 +255,11 @@ py::object initBody(Frame& f) {
     // 17. Its "New" sub-menu, holding the same two actions as the toolbar's menu.
     setAttr(self, contextNewFileSubMenu, roundMenu(self, &newText, contextSubMenuId));
     {
+        py::object subMenu = getAttr(self, contextNewFileSubMenu);
         py::list actions;
         actions.append(getAttr(self, newFileAction));
         actions.append(getAttr(self, newFolderAction));
-        callMethod(getAttr(self, contextNewFileSubMenu), addActions, actions);
+        callMethod(subMenu, addActions, actions);
         callOnPart(self, names::contextMenu, addMenu, contextNewFileSubMenu, sectionNew);
     }
 
