@@ -48,8 +48,11 @@ inline py::object getAttr(py::handle obj, const Name& name) {
 }
 
 // obj.first.second...: getAttr(global(names::Qt), SortOrder, AscendingOrder).
+// Always inlined, as the nested reads it stands for are: select() makes two
+// such reads per path.
 template <class... More>
-py::object getAttr(py::handle obj, const Name& first, const Name& second, const More&... more) {
+[[gnu::always_inline]] inline py::object getAttr(py::handle obj, const Name& first, const Name& second,
+                                                 const More&... more) {
     return getAttr(getAttr(obj, first), second, more...);
 }
 
