@@ -1,8 +1,8 @@
 // The vocabulary of method bodies: read a module global, read or set an
 // attribute, call a function or a method, and ask Python's truth and str()
-// of a value. Each word is one public C API call (PyObject_GetAttr,
+// of a value. Each word goes straight to the public C API (PyObject_GetAttr,
 // PyObject_SetAttr, PyObject_Vectorcall, PyObject_VectorcallMethod, ...)
-// that returns an owned reference or throws py::error_already_set; no
+// and returns an owned reference or throws py::error_already_set; no
 // argument tuple or bound method object is built, so the same words serve
 // the paths that run once per row (lessThan, the loops of select and
 // selection) and the constructors alike.
