@@ -1,26 +1,26 @@
 // Where a new or pasted item goes: the folder the selection designates, or the
 // working folder when the selection designates none.
 #include "fileops/rows.hpp"
+#include "module/frame.hpp"
+#include "module/names.hpp"
 #include "module/runtime.hpp"
 
 namespace explorerview::fileops {
 namespace {
 
-const Name selection{"selection"}, workingFolder{"workingFolder"};
-const Name osp{"osp"}, commonpath{"commonpath"}, Path{"Path"}, isDir{"is_dir"};
-const Name tavro{"tavro"}, workspace{"workspace"};
+const Name workingFolder{"workingFolder"}, osp{"osp"}, commonpath{"commonpath"}, workspace{"workspace"};
 
 // _commonFolderInSelection(self): the selected folder itself, or the deepest
 // folder that holds everything selected. The parent of a lone file is never
 // guessed: when the common path is a file, or has gone from disk, the host
 // workspace decides.
 py::object commonFolderInSelectionBody(Frame& f) {
-    py::object files = callMethod(f.self(), selection);
+    py::object files = callMethod(f.self(), names::selection);
     if (!truth(files)) return callMethod(f.self(), workingFolder);
     py::object common = callMethod(global(osp), commonpath, files);
-    py::object commonPath = call(global(Path), common);
-    if (truth(callMethod(commonPath, isDir))) return commonPath;
-    return callMethod(global(tavro).attr(workspace), workingFolder);
+    py::object commonPath = call(global(names::Path), common);
+    if (truth(callMethod(commonPath, names::is_dir))) return commonPath;
+    return callMethod(getAttr(global(names::tavro), workspace), workingFolder);
 }
 
 }  // namespace

@@ -1,28 +1,29 @@
 // "Copy Path": the first selected path, absolute, as clipboard text.
 #include "fileops/rows.hpp"
+#include "module/frame.hpp"
+#include "module/names.hpp"
 #include "module/runtime.hpp"
 
 namespace explorerview::fileops {
 namespace {
 
-const Name selection{"selection"}, absolute{"absolute"};
 const Name QApplication{"QApplication"}, clipboard{"clipboard"}, setText{"setText"};
 const Name QClipboard{"QClipboard"}, Mode{"Mode"}, Clipboard{"Clipboard"}, mode{"mode"};
 
 // _copyPathOfSelection(self): only the first item is copied, with no list format
 // for several; an empty selection leaves whatever the clipboard held.
 py::object copyPathOfSelectionBody(Frame& f) {
-    py::object files = callMethod(f.self(), selection);
+    py::object files = callMethod(f.self(), names::selection);
     Py_ssize_t count = PyObject_Size(files.ptr());  // len(files)
     if (count < 0) throw py::error_already_set();
     if (count == 0) return py::none();
     // The first list only answered "anything selected?"; the path comes from a
     // fresh one, element 0 (PyObject_GetItem, so any sequence the panel returns works).
-    py::object fresh = callMethod(f.self(), selection);
+    py::object fresh = callMethod(f.self(), names::selection);
     py::object first = fresh[py::int_(0)];
-    py::object pathStr = text(callMethod(first, absolute));
+    py::object pathStr = str(callMethod(first, names::absolute));
     py::object board = callMethod(global(QApplication), clipboard);
-    py::object clipboardMode = global(QClipboard).attr(Mode).attr(Clipboard);
+    py::object clipboardMode = getAttr(global(QClipboard), Mode, Clipboard);
     callMethod(board, setText, pathStr, kw(mode, clipboardMode));
     return py::none();
 }

@@ -3,14 +3,16 @@
 // differ only in the prompt's label and the host command, so one pair of bodies,
 // instantiated per kind, serves both.
 #include "fileops/rows.hpp"
+#include "module/frame.hpp"
+#include "module/function.hpp"
+#include "module/host.hpp"
+#include "module/names.hpp"
 #include "module/runtime.hpp"
 
 namespace explorerview::fileops {
 namespace {
 
-const Name commonFolderInSelection_{"_commonFolderInSelection"};
-const Name tavro{"tavro"}, window{"window"}, commands{"commands"}, tr{"tr"};
-const Name showTextInputBox{"showTextInputBox"}, then{"then"}, execute{"execute"}, empty{""};
+const Name empty{""};
 const Name fileLabel{"File name"}, newFileCommand{"Nodra.newFile"};
 const Name folderLabel{"Folder name"}, newFolderCommand{"Nodra.newFolder"};
 
@@ -60,13 +62,13 @@ py::object createBody(Frame& f) {
     py::handle name = f.arg(0);
     if (!truth(f.arg(1))) return py::none();  // cancelled: not even the selection is read
     if (namesNothing(name)) return py::none();
-    py::object folder = callMethod(f.captured(), commonFolderInSelection_);
-    py::object hostCommands = global(tavro).attr(commands);
+    py::object folder = callMethod(f.captured(), names::commonFolderInSelection);
+    py::object commands = hostCommands();
     // folder / name: nested names nest, an absolute name replaces the folder.
     PyObject* joined = PyNumber_TrueDivide(folder.ptr(), name.ptr());
     if (!joined) throw py::error_already_set();
     py::object target = py::reinterpret_steal<py::object>(joined);
-    callMethod(hostCommands, execute, item.command, target);
+    runHostCommand(commands, item.command, target);
     return py::none();
 }
 
@@ -75,9 +77,9 @@ py::object createBody(Frame& f) {
 template <const NewItem& item>
 py::object promptBody(Frame& f) {
     py::object callback = makeFunction(*f.spec.inner[0], captureOne(f.self()));
-    py::object hostWindow = global(tavro).attr(window);
-    py::object label = callMethod(f.self(), tr, item.label);
-    callMethod(hostWindow, showTextInputBox, label, empty, kw(then, callback));
+    py::object window = hostWindow();
+    py::object label = callMethod(f.self(), names::tr, item.label);
+    callMethod(window, names::showTextInputBox, label, empty, kw(names::then, callback));
     return py::none();
 }
 

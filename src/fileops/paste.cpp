@@ -1,16 +1,15 @@
 // "Paste": ask the host for a target folder, proposing the selection's folder,
 // then hand the confirmed folder to the host's paste command.
 #include "fileops/rows.hpp"
+#include "module/frame.hpp"
+#include "module/function.hpp"
+#include "module/host.hpp"
+#include "module/names.hpp"
 #include "module/runtime.hpp"
 
 namespace explorerview::fileops {
 namespace {
 
-const Name commonFolderInSelection_{"_commonFolderInSelection"}, absolute{"absolute"};
-const Name tavro{"tavro"}, window{"window"}, commands{"commands"}, tr{"tr"};
-const Name showTextInputBox{"showTextInputBox"}, then{"then"};
-const Name showErrorMessage{"showErrorMessage"}, execute{"execute"};
-const Name Path{"Path"}, isDir{"is_dir"};
 const Name copyTo{"Copy to"}, folderNotValid{"Folder is not valid."}, pasteFilesCommand{"Nodra.pasteFiles"};
 
 // doPaste(folderStr, ok): the confirmed text alone decides the target; the
@@ -21,15 +20,15 @@ py::object doPasteBody(Frame& f) {
     py::handle folderStr = f.arg(0), ok = f.arg(1);
     if (!truth(ok)) return py::none();  // cancelled
     bool emptyText = PyUnicode_Check(folderStr.ptr()) && PyUnicode_GET_LENGTH(folderStr.ptr()) == 0;
-    if (emptyText || !truth(callMethod(call(global(Path), folderStr), isDir))) {
-        py::object hostWindow = global(tavro).attr(window);
-        py::object message = callMethod(f.captured(), tr, folderNotValid);
-        callMethod(hostWindow, showErrorMessage, message);
+    if (emptyText || !truth(callMethod(call(global(names::Path), folderStr), names::is_dir))) {
+        py::object window = hostWindow();
+        py::object message = callMethod(f.captured(), names::tr, folderNotValid);
+        callMethod(window, names::showErrorMessage, message);
         return py::none();
     }
-    py::object hostCommands = global(tavro).attr(commands);
-    py::object target = call(global(Path), folderStr);  // built afresh from the text
-    callMethod(hostCommands, execute, pasteFilesCommand, target);
+    py::object commands = hostCommands();
+    py::object target = call(global(names::Path), folderStr);  // built afresh from the text
+    runHostCommand(commands, pasteFilesCommand, target);
     return py::none();
 }
 
@@ -45,12 +44,12 @@ const FunctionRow doPaste{
 // With no folder open and nothing selected there is nothing to propose, and
 // absolute() of None raises before any prompt opens.
 py::object pasteFilesBody(Frame& f) {
-    py::object folder = callMethod(f.self(), commonFolderInSelection_);
+    py::object folder = callMethod(f.self(), names::commonFolderInSelection);
     py::object callback = makeFunction(doPaste, captureOne(f.self()));
-    py::object hostWindow = global(tavro).attr(window);
-    py::object label = callMethod(f.self(), tr, copyTo);
-    py::object proposal = text(callMethod(folder, absolute));
-    callMethod(hostWindow, showTextInputBox, label, proposal, kw(then, callback));
+    py::object window = hostWindow();
+    py::object label = callMethod(f.self(), names::tr, copyTo);
+    py::object proposal = str(callMethod(folder, names::absolute));
+    callMethod(window, names::showTextInputBox, label, proposal, kw(names::then, callback));
     return py::none();
 }
 

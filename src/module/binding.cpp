@@ -100,7 +100,7 @@ PyObject* run(FunctionObject* fn, PyObject* const* bound) {
 
 // The parameter that `key` names, or -1; -2 if comparing raised.
 int parameterIndex(FunctionObject* fn, PyObject* key) {
-    const constants::Row& row = *fn->row;
+    const constants::BuiltRow& row = *fn->row;
     for (int i = 0; i < row.nparams; ++i)
         if (row.params[i].ptr() == key) return i;
     for (int i = 0; i < row.nparams; ++i) {

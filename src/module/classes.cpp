@@ -9,6 +9,7 @@
 
 #include "module/constants.hpp"
 #include "module/exec_steps.hpp"
+#include "module/function.hpp"
 #include "module/runtime.hpp"
 
 namespace explorerview::exec {
@@ -131,9 +132,7 @@ void createClass(py::handle globals, const ClassRow& spec) {
 }  // namespace
 
 void createClasses(py::handle globals) {
-    for (const ClassRow* spec :
-         {&noFolderOpenedPageClass, &folderFirstSortModelClass, &fileSystemViewClass, &explorerViewClass})
-        createClass(globals, *spec);
+    for (const ClassRow* spec : allClasses) createClass(globals, *spec);
 }
 
 }  // namespace explorerview::exec

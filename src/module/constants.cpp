@@ -8,7 +8,7 @@
 #include <unordered_map>
 
 #include "module/classes.hpp"
-#include "module/runtime.hpp"
+#include "module/name.hpp"
 
 namespace explorerview::constants {
 
@@ -18,7 +18,7 @@ struct Store {
     py::object moduleName;
     py::object noneDefault, falseDefault;  // (None,) and (False,)
     py::object super;
-    std::unordered_map<const FunctionRow*, Row> rows;  // node-based: Row addresses are stable
+    std::unordered_map<const FunctionRow*, BuiltRow> rows;  // node-based: addresses are stable
     bool built = false;
 };
 
@@ -35,9 +35,6 @@ py::object tupleOf(py::handle item) {
     return py::reinterpret_steal<py::object>(t);
 }
 
-const ClassRow* const allClasses[] = {&noFolderOpenedPageClass, &folderFirstSortModelClass,
-                                       &fileSystemViewClass, &explorerViewClass};
-
 // "ExplorerView._pasteFiles.<locals>.doPaste" -> "...ExplorerView._pasteFiles.doPaste";
 // the last part is the row's own name, which turns "<lambda>" into "lambda1".
 std::string tracebackNameOf(const FunctionRow& spec) {
@@ -53,7 +50,7 @@ std::string tracebackNameOf(const FunctionRow& spec) {
 // A code object that describes the row as the compiler would describe the
 // `def` or `lambda`: name, parameters, first line, qualified name, plain
 // optimized/new-locals flags, and the given free variables. It is never run.
-py::object codeFor(const FunctionRow& spec, const Row& row, py::handle freevars) {
+py::object codeFor(const FunctionRow& spec, const BuiltRow& row, py::handle freevars) {
     const char* coName = spec.shape == CallShape::lambda ? "<lambda>" : spec.name;
     PyCodeObject* empty = PyCode_NewEmpty(fileName, coName, spec.firstLine);
     if (!empty) throw py::error_already_set();
@@ -78,7 +75,7 @@ py::object codeFor(const FunctionRow& spec, const Row& row, py::handle freevars)
 void addRow(const FunctionRow& spec) {
     auto& rows = store().rows;
     if (rows.count(&spec)) return;
-    Row row;
+    BuiltRow row;
     row.spec = &spec;
     while (row.nparams < 3 && spec.params[row.nparams]) {
         row.params[row.nparams] = interned(spec.params[row.nparams]);
@@ -113,8 +110,6 @@ void build() {
     s.built = true;
 }
 
-bool built() { return store().built; }
-
 void resolveSuper(py::handle builtins) {
     py::object key = interned("super");
     PyObject* super = PyDict_GetItemWithError(builtins.ptr(), key.ptr());
@@ -133,7 +128,7 @@ void buildRows() {
             if (method) addRow(*method);
 }
 
-const Row& row(const FunctionRow& spec) {
+const BuiltRow& builtRow(const FunctionRow& spec) {
     auto& rows = store().rows;
     auto found = rows.find(&spec);
     // Every row reachable from the class tables is built at exec; a row that

@@ -18,9 +18,9 @@ inline constexpr const char* fullName = "Tavro_Workspace.explorerview";
 // and the angle brackets tell tools such as linecache not to look for one.
 inline constexpr const char* fileName = "<Tavro_Workspace.explorerview>";
 
-// Everything a function object takes from its row, built once at exec and
-// shared by every function made from the row.
-struct Row {
+// A function row as built at exec: everything a function object takes from
+// its row, shared by every function made from the row.
+struct BuiltRow {
     const FunctionRow* spec = nullptr;
     int nparams = 0;            // positional-or-keyword parameters
     py::object params[3];       // their names, interned: keywords are matched against these
@@ -37,19 +37,16 @@ struct Row {
 
 // Exec step 5: the interned names, the module name string, the default tuples.
 void build();
-// True once build() has run in this process; exec failures after this point
-// get the "init" traceback entry.
-bool built();
 
 // Exec step 7: the builtin super, resolved from `builtins` (a dict); NameError
 // if absent.
 void resolveSuper(py::handle builtins);
 py::handle builtinSuper();  // borrowed
 
-// Exec step 8: one Row per function row of the four classes and of the
+// Exec step 8: one BuiltRow per function row of the four classes and of the
 // functions their bodies create.
 void buildRows();
-const Row& row(const FunctionRow& spec);  // SystemError if the row was never built
+const BuiltRow& builtRow(const FunctionRow& spec);  // SystemError if the row was never built
 
 py::handle moduleName();                    // borrowed: "Tavro_Workspace.explorerview"
 py::handle defaultsFor(Defaults defaults);  // borrowed: (None,), (False,) or null

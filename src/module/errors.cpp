@@ -27,7 +27,7 @@ void setFromCurrentException() noexcept {
 // The one underscore function the module calls: _PyTraceback_Add is how an
 // extension adds a traceback entry for code without a Python frame (3.11 has
 // no public equivalent).
-void addEntry(const constants::Row& row) noexcept {
+void addEntry(const constants::BuiltRow& row) noexcept {
     _PyTraceback_Add(row.tracebackName.c_str(), constants::fileName, row.spec->firstLine);
 }
 
@@ -35,7 +35,7 @@ void addInitEntry() noexcept {
     _PyTraceback_Add("init Tavro_Workspace.explorerview", constants::fileName, 1);
 }
 
-PyObject* runBody(const constants::Row& row, Frame& frame) noexcept {
+PyObject* runBody(const constants::BuiltRow& row, Frame& frame) noexcept {
     PyObject* result = nullptr;
     try {
         result = row.spec->body(frame).release().ptr();

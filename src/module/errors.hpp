@@ -6,20 +6,20 @@
 #include <Python.h>
 
 #include "module/constants.hpp"
-#include "module/runtime.hpp"
+#include "module/frame.hpp"
 
 namespace explorerview::errors {
 
 // Runs the row's body: its result (a new reference), or null with the Python
 // error pending and the function's traceback entry added.
-PyObject* runBody(const constants::Row& row, Frame& frame) noexcept;
+PyObject* runBody(const constants::BuiltRow& row, Frame& frame) noexcept;
 
 // Sets the Python error for the C++ exception in flight. Call only inside a
 // catch block.
 void setFromCurrentException() noexcept;
 
 // The traceback entry of the row for the pending error, at the row's first line.
-void addEntry(const constants::Row& row) noexcept;
+void addEntry(const constants::BuiltRow& row) noexcept;
 
 // The traceback entry of a failed module exec.
 void addInitEntry() noexcept;

@@ -1,7 +1,8 @@
 // What a running body reaches beyond its arguments: the values its function
 // closes over, and zero-argument super() for the constructors.
+#include "module/frame.hpp"
+
 #include "module/constants.hpp"
-#include "module/runtime.hpp"
 
 namespace explorerview {
 
@@ -42,14 +43,6 @@ py::object Frame::super() const {
                                            2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
     if (!result) throw py::error_already_set();
     return py::reinterpret_steal<py::object>(result);
-}
-
-py::object captureOne(py::handle value) {
-    py::object cell = py::reinterpret_steal<py::object>(PyCell_New(value.ptr()));
-    if (!cell) throw py::error_already_set();
-    PyObject* closure = PyTuple_Pack(1, cell.ptr());
-    if (!closure) throw py::error_already_set();
-    return py::reinterpret_steal<py::object>(closure);
 }
 
 }  // namespace explorerview

@@ -10,7 +10,7 @@
 
 #include <structmember.h>
 
-#include "module/runtime.hpp"
+#include "module/name.hpp"
 #include "module/state.hpp"
 
 namespace explorerview {
@@ -34,7 +34,7 @@ py::object builtinsFor(PyObject* globals) {
 }
 
 py::object makeFunction(const FunctionRow& spec, py::handle closure) {
-    const constants::Row& row = constants::row(spec);
+    const constants::BuiltRow& row = constants::builtRow(spec);
     PyObject* cells = closure && !closure.is_none() ? closure.ptr() : nullptr;
     Py_ssize_t ncells = cells ? (PyTuple_Check(cells) ? PyTuple_GET_SIZE(cells) : -1) : 0;
     if (ncells < 0 || ncells > 1) {
@@ -72,6 +72,14 @@ py::object makeFunction(const FunctionRow& spec, py::handle closure) {
     fn->annotations = annotations.release().ptr();
     PyObject_GC_Track(fn);
     return py::reinterpret_steal<py::object>(reinterpret_cast<PyObject*>(fn));
+}
+
+py::object captureOne(py::handle value) {
+    py::object cell = py::reinterpret_steal<py::object>(PyCell_New(value.ptr()));
+    if (!cell) throw py::error_already_set();
+    PyObject* closure = PyTuple_Pack(1, cell.ptr());
+    if (!closure) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(closure);
 }
 
 namespace {

@@ -12,7 +12,7 @@ namespace explorerview {
 struct FunctionObject {
     PyObject_HEAD
     vectorcallfunc vectorcall;  // first, beside the header: the call slot reads it on every call
-    const constants::Row* row;  // borrowed: rows live for the life of the process
+    const constants::BuiltRow* row;  // borrowed: rows live for the life of the process
     PyObject* globals;          // __globals__: the module dict (read-only)
     PyObject* builtins;         // __builtins__ (read-only)
     PyObject* name;             // __name__: a str
@@ -27,6 +27,14 @@ struct FunctionObject {
     PyObject* module;           // __module__: anything; null reads as None
     PyObject* annotations;      // __annotations__: a dict, or null (read as a new empty dict)
 };
+
+// A new function object for `spec` (a lambda or inner function made by a
+// body, or a method made at class creation) whose __closure__ is `closure`
+// (a tuple of one cell, or None).
+py::object makeFunction(const FunctionRow& spec, py::handle closure);
+
+// (cell(value),): the closure of a function that captures one value.
+py::object captureOne(py::handle value);
 
 // The type, made ready once at exec; PyType_Ready ignores later calls.
 PyTypeObject& functionType();

@@ -1,4 +1,5 @@
-// Name: an interned string that bodies use for attribute and method names.
+// Name: an interned string that bodies use for attribute, method and global
+// names and for constant texts.
 #pragma once
 
 #include <pybind11/pybind11.h>
@@ -7,16 +8,15 @@ namespace py = pybind11;
 
 namespace explorerview {
 
-// An interned string, built once at module exec. Declare it at namespace scope
-// beside the body that uses it: `const Name isDir{"isDir"};`. Usable wherever
-// pybind11 takes a handle, e.g. `obj.attr(isDir)`.
+// An interned string, built once at module exec. A name used in one file is
+// declared beside the body that uses it, `const Name isDir{"isDir"};`; one
+// used in several files is declared once in module/names.hpp.
 class Name {
 public:
     explicit Name(const char* text);
     Name(const Name&) = delete;
     Name& operator=(const Name&) = delete;
 
-    const char* text() const { return text_; }
     py::handle get() const { return object_; }  // borrowed; valid after exec
     operator py::handle() const { return object_; }
 
@@ -26,5 +26,12 @@ private:
     const char* text_;
     PyObject* object_ = nullptr;  // owned for the life of the process
 };
+
+// An interned str made on the spot, for exec-time code (bodies use Name).
+inline py::object interned(const char* text) {
+    PyObject* result = PyUnicode_InternFromString(text);
+    if (!result) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(result);
+}
 
 }  // namespace explorerview

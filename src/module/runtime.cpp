@@ -1,30 +1,11 @@
-// Helpers that method bodies use: constant strings, global look-ups, calls.
+// The out-of-line parts of the bodies' vocabulary: global look-ups and calls
+// with keyword arguments.
 #include "module/runtime.hpp"
-
-#include <vector>
 
 #include "module/function.hpp"
 #include "module/state.hpp"
 
 namespace explorerview {
-
-namespace {
-// Every Name declared anywhere, in static-initialisation order. Built at exec.
-std::vector<Name*>& allNames() {
-    static std::vector<Name*> names;
-    return names;
-}
-}  // namespace
-
-Name::Name(const char* text) : text_(text) { allNames().push_back(this); }
-
-void Name::internAll() {
-    for (Name* name : allNames()) {
-        if (name->object_) continue;  // kept for the life of the process
-        name->object_ = PyUnicode_InternFromString(name->text_);
-        if (!name->object_) throw py::error_already_set();
-    }
-}
 
 py::object itemOrNull(py::handle mapping, py::handle key) {
     if (PyDict_CheckExact(mapping.ptr())) {
@@ -60,8 +41,8 @@ py::object globalNamed(py::handle name) {
 namespace detail {
 void throwPythonError() { throw py::error_already_set(); }
 
-py::object vectorcall(py::handle callable, const Name* method, PyObject** stack, std::size_t nargs,
-                      const Keyword* const* keywords, std::size_t nkeywords) {
+py::object callWithKeywords(py::handle callable, const Name* method, PyObject** stack, std::size_t nargs,
+                            const Keyword* const* keywords, std::size_t nkeywords) {
     py::object kwnames;
     if (nkeywords) {
         kwnames = py::reinterpret_steal<py::object>(PyTuple_New(static_cast<Py_ssize_t>(nkeywords)));
@@ -81,10 +62,5 @@ py::object vectorcall(py::handle callable, const Name* method, PyObject** stack,
     return py::reinterpret_steal<py::object>(result);
 }
 }  // namespace detail
-
-void raise(PyObject* type, const char* message) {
-    PyErr_SetString(type, message);
-    throw py::error_already_set();
-}
 
 }  // namespace explorerview

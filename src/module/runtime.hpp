@@ -1,6 +1,15 @@
-// What method bodies use: constant strings, module globals, calls without
-// temporary tuples, the arguments of the running call, and functions made at
-// run time (lambdas and inner callbacks with their captured panel).
+// The vocabulary of method bodies: read a module global, read or set an
+// attribute, call a function or a method, and ask Python's truth and str()
+// of a value. Each word goes straight to the public C API (PyObject_GetAttr,
+// PyObject_SetAttr, PyObject_Vectorcall, PyObject_VectorcallMethod, ...)
+// and returns an owned reference or throws py::error_already_set; no
+// argument tuple or bound method object is built, so the same words serve
+// the paths that run once per row (lessThan, the loops of select and
+// selection) and the constructors alike.
+//
+// C++ evaluates the arguments of one call in no fixed order. Where Python's
+// order of two reads or calls could be seen (an attribute that is a property,
+// a host call), a body reads the earlier one into a local first.
 #pragma once
 
 #include <cstddef>
@@ -9,24 +18,52 @@
 
 #include <pybind11/pybind11.h>
 
-#include "module/function_row.hpp"
 #include "module/name.hpp"
 
 namespace explorerview {
 
+namespace detail {
+[[noreturn]] void throwPythonError();  // the pending Python error, as py::error_already_set
+
+// A new reference from the C API, or the pending error thrown when it is null.
+inline py::object ownedOrThrow(PyObject* result) {
+    if (!result) [[unlikely]] throwPythonError();
+    return py::reinterpret_steal<py::object>(result);
+}
+}  // namespace detail
+
+// ---- globals ----------------------------------------------------------------------
+
 // The module global `name`, falling back to the builtins of the running
 // function (its __builtins__, as a Python function looks there); NameError
-// "name 'X' is not defined" otherwise. Read at each use, never cached.
+// "name 'X' is not defined" otherwise. Read at each use, never cached, so a
+// rebinding is seen by the next call.
 py::object global(const Name& name);
-// The same look-up for a name held in a str (class creation reads its bases so).
-py::object globalNamed(py::handle name);
 
-// mapping[key] as the interpreter reads a namespace: a dict directly, any
-// other mapping through its __getitem__; a null object where the key is
-// missing (KeyError).
-py::object itemOrNull(py::handle mapping, py::handle key);
+// ---- attributes -------------------------------------------------------------------
 
-// A keyword argument for call()/callMethod(): kw(icon, py::str("add")).
+// obj.name
+inline py::object getAttr(py::handle obj, const Name& name) {
+    return detail::ownedOrThrow(PyObject_GetAttr(obj.ptr(), name.get().ptr()));
+}
+
+// obj.first.second...: getAttr(global(names::Qt), SortOrder, AscendingOrder).
+// Always inlined, as the nested reads it stands for are: select() makes two
+// such reads per path.
+template <class... More>
+[[gnu::always_inline]] inline py::object getAttr(py::handle obj, const Name& first, const Name& second,
+                                                 const More&... more) {
+    return getAttr(getAttr(obj, first), second, more...);
+}
+
+// obj.name = value
+inline void setAttr(py::handle obj, const Name& name, py::handle value) {
+    if (PyObject_SetAttr(obj.ptr(), name.get().ptr(), value.ptr()) < 0) detail::throwPythonError();
+}
+
+// ---- calls ------------------------------------------------------------------------
+
+// A keyword argument of call() or callMethod(): kw(icon, iconName) is icon=iconName.
 struct Keyword {
     const Name& name;
     py::handle value;
@@ -37,20 +74,14 @@ namespace detail {
 template <class T>
 constexpr bool isKeyword = std::is_same_v<std::decay_t<T>, Keyword>;
 
-[[noreturn]] void throwPythonError();  // the pending Python error, as py::error_already_set
-
-inline py::object owned(PyObject* result) {
-    if (!result) [[unlikely]] throwPythonError();
-    return py::reinterpret_steal<py::object>(result);
-}
-
-// stack[0] is spare room (PY_VECTORCALL_ARGUMENTS_OFFSET); the receiver of a
-// method call sits in stack[1]; keyword values follow the positional ones.
-py::object vectorcall(py::handle callable, const Name* method, PyObject** stack,
-                      std::size_t nargs, const Keyword* const* keywords, std::size_t nkeywords);
+// The keyword shapes, out of line: stack[0] is spare room
+// (PY_VECTORCALL_ARGUMENTS_OFFSET), a method's receiver sits in stack[1], and
+// the keyword values are placed after the positional arguments.
+py::object callWithKeywords(py::handle callable, const Name* method, PyObject** stack, std::size_t nargs,
+                            const Keyword* const* keywords, std::size_t nkeywords);
 
 template <class... A>
-py::object invoke(py::handle callable, const Name* method, py::handle receiver, A&&... args) {
+py::object sortKeywords(py::handle callable, const Name* method, py::handle receiver, A&&... args) {
     constexpr std::size_t nkw = (std::size_t{0} + ... + (isKeyword<A> ? 1 : 0));
     PyObject* stack[2 + sizeof...(A)] = {nullptr};
     const Keyword* keywords[nkw + 1] = {};
@@ -61,7 +92,7 @@ py::object invoke(py::handle callable, const Name* method, py::handle receiver, 
         else stack[n++] = py::handle(a).ptr();
     };
     (place(std::forward<A>(args)), ...);
-    return vectorcall(callable, method, stack, n - 1, keywords, k);
+    return callWithKeywords(callable, method, stack, n - 1, keywords, k);
 }
 }  // namespace detail
 
@@ -69,75 +100,50 @@ py::object invoke(py::handle callable, const Name* method, py::handle receiver, 
 template <class... A>
 py::object call(py::handle callable, A&&... args) {
     if constexpr ((detail::isKeyword<A> || ...)) {
-        return detail::invoke(callable, nullptr, py::handle(), std::forward<A>(args)...);
-    } else {  // the common shape goes straight to the callee, past the keyword helper
+        return detail::sortKeywords(callable, nullptr, py::handle(), std::forward<A>(args)...);
+    } else {
         PyObject* stack[1 + sizeof...(A)] = {nullptr, py::handle(args).ptr()...};
         constexpr std::size_t nargsf = sizeof...(A) | PY_VECTORCALL_ARGUMENTS_OFFSET;
-        return detail::owned(PyObject_Vectorcall(callable.ptr(), stack + 1, nargsf, nullptr));
+        return detail::ownedOrThrow(PyObject_Vectorcall(callable.ptr(), stack + 1, nargsf, nullptr));
     }
 }
 
-// obj.name, as Python reads an attribute: a new reference. Straight to the
-// C API, without the accessor objects (and their reference traffic) that
-// pybind11's obj.attr(name) builds; use it on the paths that run per row.
-inline py::object getAttr(py::handle obj, const Name& name) {
-    return detail::owned(PyObject_GetAttr(obj.ptr(), name.get().ptr()));
+// obj.method(args..., name=value...): looked up and called as Python's method
+// call does it, without a bound method object in between.
+template <class... A>
+py::object callMethod(py::handle obj, const Name& method, A&&... args) {
+    if constexpr ((detail::isKeyword<A> || ...)) {
+        return detail::sortKeywords(py::handle(), &method, obj, std::forward<A>(args)...);
+    } else {
+        PyObject* stack[2 + sizeof...(A)] = {nullptr, obj.ptr(), py::handle(args).ptr()...};
+        constexpr std::size_t nargsf = (1 + sizeof...(A)) | PY_VECTORCALL_ARGUMENTS_OFFSET;
+        return detail::ownedOrThrow(PyObject_VectorcallMethod(method.get().ptr(), stack + 1, nargsf, nullptr));
+    }
 }
 
-// An interned str made on the spot, for exec-time code (bodies use Name).
-inline py::object interned(const char* text) { return detail::owned(PyUnicode_InternFromString(text)); }
+// ---- Python's conversions ---------------------------------------------------------
 
-// Python's `if value:`: raises as Python does when __bool__ or __len__ raises.
+// `if value:`: raises as Python does when __bool__ or __len__ raises.
 inline bool truth(py::handle value) {
     if (value.ptr() == Py_True) return true;  // what predicates mostly return
     if (value.ptr() == Py_False || value.is_none()) return false;
     int result = PyObject_IsTrue(value.ptr());
-    if (result < 0) throw py::error_already_set();
+    if (result < 0) detail::throwPythonError();
     return result != 0;
 }
 
-// Python's `str(value)`: always an exact str, even from a str subclass (unlike
-// py::str, which passes a subclass through) and through an overriding __str__.
-inline py::object text(py::handle value) { return detail::owned(PyObject_Str(value.ptr())); }
+// `str(value)`: always an exact str, even from a str subclass (unlike py::str,
+// which passes a subclass through) and through an overriding __str__.
+inline py::object str(py::handle value) { return detail::ownedOrThrow(PyObject_Str(value.ptr())); }
 
-// obj.method(args..., name=value...) without a bound method object or an
-// argument tuple, for hot paths such as lessThan: PyObject_VectorcallMethod.
-template <class... A>
-py::object callMethod(py::handle obj, const Name& method, A&&... args) {
-    if constexpr ((detail::isKeyword<A> || ...)) {
-        return detail::invoke(py::handle(), &method, obj, std::forward<A>(args)...);
-    } else {  // the common shape goes straight to the method, past the keyword helper
-        PyObject* stack[2 + sizeof...(A)] = {nullptr, obj.ptr(), py::handle(args).ptr()...};
-        constexpr std::size_t nargsf = (1 + sizeof...(A)) | PY_VECTORCALL_ARGUMENTS_OFFSET;
-        return detail::owned(PyObject_VectorcallMethod(method.get().ptr(), stack + 1, nargsf, nullptr));
-    }
-}
+// ---- for module exec --------------------------------------------------------------
 
-// Raise `type(message)` from a body: sets the error and throws.
-[[noreturn]] void raise(PyObject* type, const char* message);
+// global() for a name held in a str (class creation reads its bases so).
+py::object globalNamed(py::handle name);
 
-// The arguments of the running call, after binding (defaults filled in).
-struct Frame {
-    const FunctionRow& spec;
-    PyObject* const* args;  // borrowed: spec.params order; never null after binding
-    PyObject* closure;      // borrowed: the function's __closure__ tuple, or null
-
-    py::handle arg(std::size_t i) const { return args[i]; }
-    py::handle self() const { return args[0]; }
-    // The value held by cell i of the closure (the captured panel for callbacks).
-    // Owned, as a Python closure holds its free variable while using it: the
-    // cell is writable from Python and may be emptied while the value is in use.
-    py::object captured(std::size_t i = 0) const;
-    // super(__class__, self) for the methods with usesSuper; RuntimeError
-    // "super(): empty __class__ cell" while the class is not made yet.
-    py::object super() const;
-};
-
-// A new function object for `spec` (a lambda or inner function) whose
-// __closure__ is `closure` (a tuple of cells, or None).
-py::object makeFunction(const FunctionRow& spec, py::handle closure);
-
-// (cell(value),): the closure of a function that captures one value.
-py::object captureOne(py::handle value);
+// mapping[key] as the interpreter reads a namespace: a dict directly, any
+// other mapping through its __getitem__; a null object where the key is
+// missing (KeyError).
+py::object itemOrNull(py::handle mapping, py::handle key);
 
 }  // namespace explorerview

@@ -5,6 +5,11 @@
 // the panel, the way the host's own plug-ins are written: children live in
 // private attributes, actions are shared between toolbar, menus and tree, and
 // every text goes through the panel's tr so that installed translations apply.
+// Each attribute is read where the Python reads it, once per use.
+#include "module/frame.hpp"
+#include "module/function.hpp"
+#include "module/host.hpp"
+#include "module/names.hpp"
 #include "module/runtime.hpp"
 #include "panel/rows.hpp"
 
@@ -12,39 +17,32 @@ namespace explorerview::panel {
 namespace {
 
 // Module globals, read at each use.
-const Name tavro{"tavro"}, QViewToolBar{"QViewToolBar"}, QLabel{"QLabel"}, QAction{"QAction"};
-const Name QRoundMenu{"QRoundMenu"}, QKeySequence{"QKeySequence"}, QKeyCombination{"QKeyCombination"};
-const Name Qt{"Qt"}, FileSystemView{"FileSystemView"}, QHSpacer{"QHSpacer"}, QVLine{"QVLine"};
-const Name NoFolderOpenedPage{"NoFolderOpenedPage"}, QStacked{"QStacked"}, QVBox{"QVBox"};
+const Name QViewToolBar{"QViewToolBar"}, QAction{"QAction"}, QRoundMenu{"QRoundMenu"};
+const Name QKeySequence{"QKeySequence"}, QKeyCombination{"QKeyCombination"}, FileSystemView{"FileSystemView"};
+const Name QHSpacer{"QHSpacer"}, QVLine{"QVLine"}, NoFolderOpenedPage{"NoFolderOpenedPage"}, QStacked{"QStacked"};
 
-// The panel's attributes.
-const Name viewToolBar{"_viewToolBar"}, titleLabel{"_titleLabel"};
-const Name newFileOrFolderAction{"_newFileOrFolderAction"}, newFileMenu{"_newFileMenu"};
-const Name newFileAction{"_newFileAction"}, newFolderAction{"_newFolderAction"};
+// The panel's attributes (those other files read are in module/names.hpp).
+const Name titleLabel{"_titleLabel"}, newFileAction{"_newFileAction"}, newFolderAction{"_newFolderAction"};
 const Name selectOpenedFileAction{"_selectOpenedFileAction"}, expandSelectedAction{"_expandSelectedAction"};
-const Name fileSystemView{"_fileSystemView"}, collapseAllAction{"_collapseAllAction"};
-const Name contextMenu{"_fileSystemViewContextMenu"};
+const Name collapseAllAction{"_collapseAllAction"};
 const Name contextNewFileSubMenu{"_fileSystemViewContextNewFileSubMenu"};
 const Name copyAction{"_copyAction"}, copyPathAction{"_copyPathAction"};
 const Name pasteAction{"_pasteAction"}, deleteAction{"_deleteAction"};
-const Name noFolderOpenedPage{"_noFolderOpenedPage"}, stacked{"_stacked"};
 
 // Methods of the panel handed to the toolkit as bound methods.
 const Name showNewFileMenuName{"_showNewFileMenu"}, newFileName{"_newFile"}, newFolderName{"_newFolder"};
 const Name expandSelectedName{"_expandSelected"}, fsItemDoubleClickedName{"_fsItemDoubleClicked"};
 const Name showContextMenuName{"_showContextMenu"}, copyPathOfSelectionName{"_copyPathOfSelection"};
-const Name pasteFilesName{"_pasteFiles"}, selectionName{"selection"};
-const Name setWorkingFolderName{"setWorkingFolder"};
+const Name pasteFilesName{"_pasteFiles"}, setWorkingFolderName{"setWorkingFolder"};
 
 // Toolkit and services calls, keywords and enumeration members.
-const Name init{"__init__"}, tr{"tr"}, setObjectName{"setObjectName"}, window{"window"};
-const Name registerToolBar{"registerToolBar"}, font{"font"}, setBold{"setBold"}, setFont{"setFont"};
+const Name setObjectName{"setObjectName"}, registerToolBar{"registerToolBar"};
+const Name font{"font"}, setBold{"setBold"}, setFont{"setFont"};
 const Name addAction{"addAction"}, addActions{"addActions"}, addSections{"addSections"};
-const Name addMenu{"addMenu"}, addItem{"addItem"}, setLayout{"setLayout"}, collapseAll{"collapseAll"};
+const Name addMenu{"addMenu"}, addItem{"addItem"}, collapseAll{"collapseAll"};
 const Name doubleClicked{"doubleClicked"}, customContextMenuRequested{"customContextMenuRequested"};
 const Name connect{"connect"}, setContextMenuPolicy{"setContextMenuPolicy"};
-const Name commands{"commands"}, execute{"execute"};
-const Name icon{"icon"}, triggered{"triggered"}, shortcut{"shortcut"}, id{"id"}, spacing{"spacing"};
+const Name icon{"icon"}, shortcut{"shortcut"}, id{"id"}, spacing{"spacing"};
 const Name KeyboardModifier{"KeyboardModifier"}, ControlModifier{"ControlModifier"};
 const Name Key{"Key"}, Key_Plus{"Key_Plus"}, Key_Minus{"Key_Minus"};
 const Name ContextMenuPolicy{"ContextMenuPolicy"}, CustomContextMenu{"CustomContextMenu"};
@@ -67,16 +65,14 @@ const Name deleteFilesCommand{"Nodra.deleteFiles"};
 
 // ---- The three handlers made by the constructor ----------------------------
 
-py::object selectOpenedFileBody(Frame&) {
-    return callMethod(global(tavro).attr(commands), execute, selectOpenedFileCommand);
-}
+py::object selectOpenedFileBody(Frame&) { return runHostCommand(hostCommands(), selectOpenedFileCommand); }
 
 // Copy and Delete read the selection when they fire, not when they were made;
 // the commands object is fetched before the selection is read.
 py::object runOnSelection(Frame& f, const Name& command) {
-    py::object commandsObject = global(tavro).attr(commands);
-    py::object paths = callMethod(f.captured(), selectionName);
-    return callMethod(commandsObject, execute, command, paths);
+    py::object commands = hostCommands();
+    py::object paths = callMethod(f.captured(), names::selection);
+    return runHostCommand(commands, command, paths);
 }
 
 py::object copyBody(Frame& f) { return runOnSelection(f, copyFilesCommand); }
@@ -110,7 +106,7 @@ const FunctionRow deleteHandler{
 
 // ---- Construction helpers ---------------------------------------------------
 
-py::object translated(py::handle self, const Name& text) { return callMethod(self, tr, text); }
+py::object translated(py::handle self, const Name& text) { return callMethod(self, names::tr, text); }
 
 // QKeySequence(QKeyCombination(Qt.KeyboardModifier.ControlModifier, Qt.Key.<key>)):
 // Ctrl with a key given by its key code; as text, "Ctrl++" would have to use the
@@ -118,8 +114,8 @@ py::object translated(py::handle self, const Name& text) { return callMethod(sel
 py::object controlWith(const Name& key) {
     py::object keySequence = global(QKeySequence);
     py::object keyCombination = global(QKeyCombination);
-    py::object control = global(Qt).attr(KeyboardModifier).attr(ControlModifier);
-    py::object keyCode = global(Qt).attr(Key).attr(key);
+    py::object control = getAttr(global(names::Qt), KeyboardModifier, ControlModifier);
+    py::object keyCode = getAttr(global(names::Qt), Key, key);
     return call(keySequence, call(keyCombination, control, keyCode));
 }
 
@@ -131,6 +127,14 @@ py::object roundMenu(py::handle self, const Name* title, const Name& menuId) {
     return call(menuType, text, kw(id, menuId));
 }
 
+// self.<part>.<method>(self.<item>, extra...): the part is read before the
+// item, as Python reads them; each call reads both afresh.
+template <class... Extra>
+void callOnPart(py::handle self, const Name& part, const Name& method, const Name& item, const Extra&... extra) {
+    py::object receiver = getAttr(self, part);
+    callMethod(receiver, method, getAttr(self, item), extra...);
+}
+
 py::object initBody(Frame& f) {
     py::handle self = f.self();
     // The cell of the Copy and Delete handlers, shared by both as a Python
@@ -138,50 +142,51 @@ py::object initBody(Frame& f) {
     py::object panelCell = captureOne(self);
 
     // 1. The bases, through super().
-    callMethod(f.super(), init, f.arg(1));
+    callMethod(f.super(), names::init, f.arg(1));
 
     // 2-3. The toolbar, registered with the host window while still empty.
     {
         py::object toolBarType = global(QViewToolBar);
-        self.attr(viewToolBar) = call(toolBarType, self);
-        callMethod(self.attr(viewToolBar), setObjectName, explorerToolbar);
-        py::object hostWindow = global(tavro).attr(window);
-        callMethod(hostWindow, registerToolBar, self.attr(viewToolBar));
+        setAttr(self, names::viewToolBar, call(toolBarType, self));
+        callMethod(getAttr(self, names::viewToolBar), setObjectName, explorerToolbar);
+        py::object window = hostWindow();
+        callMethod(window, registerToolBar, getAttr(self, names::viewToolBar));
     }
 
     // 4. The bold title.
     {
-        py::object labelType = global(QLabel);
+        py::object labelType = global(names::QLabel);
         py::object text = translated(self, explorerText);
-        self.attr(titleLabel) = call(labelType, text);
-        py::object titleFont = callMethod(self.attr(titleLabel), font);
+        setAttr(self, titleLabel, call(labelType, text));
+        py::object titleFont = callMethod(getAttr(self, titleLabel), font);
         callMethod(titleFont, setBold, Py_True);
-        callMethod(self.attr(titleLabel), setFont, titleFont);
+        callMethod(getAttr(self, titleLabel), setFont, titleFont);
     }
 
     // 5. The toolbar button that opens the "New" menu.
     {
         py::object actionType = global(QAction);
         py::object text = translated(self, newFileOrFolderText);
-        py::object handler = self.attr(showNewFileMenuName);
-        self.attr(newFileOrFolderAction) = call(actionType, text, kw(icon, addIcon), kw(triggered, handler));
+        py::object handler = getAttr(self, showNewFileMenuName);
+        setAttr(self, names::newFileOrFolderAction,
+                call(actionType, text, kw(icon, addIcon), kw(names::triggered, handler)));
     }
 
     // 6. The "New" menu of that button.
-    self.attr(newFileMenu) = roundMenu(self, &newText, explorerNewFileMenu);
+    setAttr(self, names::newFileMenu, roundMenu(self, &newText, explorerNewFileMenu));
 
     // 7-8. New file, new folder.
     {
         py::object actionType = global(QAction);
         py::object text = translated(self, fileText);
-        py::object handler = self.attr(newFileName);
-        self.attr(newFileAction) = call(actionType, text, kw(icon, textIcon), kw(triggered, handler));
+        py::object handler = getAttr(self, newFileName);
+        setAttr(self, newFileAction, call(actionType, text, kw(icon, textIcon), kw(names::triggered, handler)));
     }
     {
         py::object actionType = global(QAction);
         py::object text = translated(self, folderText);
-        py::object handler = self.attr(newFolderName);
-        self.attr(newFolderAction) = call(actionType, text, kw(icon, folderIcon), kw(triggered, handler));
+        py::object handler = getAttr(self, newFolderName);
+        setAttr(self, newFolderAction, call(actionType, text, kw(icon, folderIcon), kw(names::triggered, handler)));
     }
 
     // 9. Select Opened File: its handler captures nothing.
@@ -189,71 +194,73 @@ py::object initBody(Frame& f) {
         py::object actionType = global(QAction);
         py::object text = translated(self, selectOpenedFileText);
         py::object handler = makeFunction(selectOpenedFileHandler, py::none());
-        self.attr(selectOpenedFileAction) = call(actionType, text, kw(icon, locateIcon), kw(triggered, handler));
+        setAttr(self, selectOpenedFileAction,
+                call(actionType, text, kw(icon, locateIcon), kw(names::triggered, handler)));
     }
 
     // 10. Expand Selected, Ctrl with the plus key.
     {
         py::object actionType = global(QAction);
         py::object text = translated(self, expandSelectedText);
-        py::object handler = self.attr(expandSelectedName);
+        py::object handler = getAttr(self, expandSelectedName);
         py::object keys = controlWith(Key_Plus);
-        self.attr(expandSelectedAction) =
-            call(actionType, text, kw(icon, expandAllIcon), kw(triggered, handler), kw(shortcut, keys));
+        setAttr(self, expandSelectedAction,
+                call(actionType, text, kw(icon, expandAllIcon), kw(names::triggered, handler), kw(shortcut, keys)));
     }
 
     // 11. Fill the "New" menu, without sections.
-    callMethod(self.attr(newFileMenu), addAction, self.attr(newFileAction));
-    callMethod(self.attr(newFileMenu), addAction, self.attr(newFolderAction));
+    callOnPart(self, names::newFileMenu, addAction, newFileAction);
+    callOnPart(self, names::newFileMenu, addAction, newFolderAction);
 
     // 12. The tree, a child of the panel.
     {
         py::object viewType = global(FileSystemView);
-        self.attr(fileSystemView) = call(viewType, self);
+        setAttr(self, names::fileSystemView, call(viewType, self));
     }
 
     // 13. Collapse all: the tree's own slot, Ctrl with the minus key.
     {
         py::object actionType = global(QAction);
         py::object text = translated(self, collapseAllText);
-        py::object handler = self.attr(fileSystemView).attr(collapseAll);
+        py::object handler = getAttr(self, names::fileSystemView, collapseAll);
         py::object keys = controlWith(Key_Minus);
-        self.attr(collapseAllAction) =
-            call(actionType, text, kw(icon, collapseAllIcon), kw(triggered, handler), kw(shortcut, keys));
+        setAttr(self, collapseAllAction,
+                call(actionType, text, kw(icon, collapseAllIcon), kw(names::triggered, handler), kw(shortcut, keys)));
     }
 
     // 14. The tree carries the two actions so that their shortcuts act on it.
-    callMethod(self.attr(fileSystemView), addAction, self.attr(expandSelectedAction));
-    callMethod(self.attr(fileSystemView), addAction, self.attr(collapseAllAction));
+    callOnPart(self, names::fileSystemView, addAction, expandSelectedAction);
+    callOnPart(self, names::fileSystemView, addAction, collapseAllAction);
 
     // 15. The tree's double click and its context menu request.
     {
-        py::object signal = self.attr(fileSystemView).attr(doubleClicked);
-        callMethod(signal, connect, self.attr(fsItemDoubleClickedName));
-        py::object tree = self.attr(fileSystemView);
-        py::object policy = global(Qt).attr(ContextMenuPolicy).attr(CustomContextMenu);
+        py::object signal = getAttr(self, names::fileSystemView, doubleClicked);
+        callMethod(signal, connect, getAttr(self, fsItemDoubleClickedName));
+        py::object tree = getAttr(self, names::fileSystemView);
+        py::object policy = getAttr(global(names::Qt), ContextMenuPolicy, CustomContextMenu);
         callMethod(tree, setContextMenuPolicy, policy);
-        signal = self.attr(fileSystemView).attr(customContextMenuRequested);
-        callMethod(signal, connect, self.attr(showContextMenuName));
+        signal = getAttr(self, names::fileSystemView, customContextMenuRequested);
+        callMethod(signal, connect, getAttr(self, showContextMenuName));
     }
 
     // 16. The context menu, untitled, in five named sections.
-    self.attr(contextMenu) = roundMenu(self, nullptr, contextMenuId);
+    setAttr(self, names::contextMenu, roundMenu(self, nullptr, contextMenuId));
     {
         py::list sections;
         for (const Name* name : {&sectionNew, &sectionCopyPaste, &sectionDelete, &sectionRunDebug, &sectionOpenIn})
             sections.append(name->get());
-        callMethod(self.attr(contextMenu), addSections, sections);
+        callMethod(getAttr(self, names::contextMenu), addSections, sections);
     }
 
     // 17. Its "New" sub-menu, holding the same two actions as the toolbar's menu.
-    self.attr(contextNewFileSubMenu) = roundMenu(self, &newText, contextSubMenuId);
+    setAttr(self, contextNewFileSubMenu, roundMenu(self, &newText, contextSubMenuId));
     {
+        py::object subMenu = getAttr(self, contextNewFileSubMenu);
         py::list actions;
-        actions.append(self.attr(newFileAction));
-        actions.append(self.attr(newFolderAction));
-        callMethod(self.attr(contextNewFileSubMenu), addActions, actions);
-        callMethod(self.attr(contextMenu), addMenu, self.attr(contextNewFileSubMenu), sectionNew);
+        actions.append(getAttr(self, newFileAction));
+        actions.append(getAttr(self, newFolderAction));
+        callMethod(subMenu, addActions, actions);
+        callOnPart(self, names::contextMenu, addMenu, contextNewFileSubMenu, sectionNew);
     }
 
     // 18-21. Copy, Copy Path, Paste, Delete.
@@ -261,61 +268,68 @@ py::object initBody(Frame& f) {
         py::object actionType = global(QAction);
         py::object text = translated(self, copyText);
         py::object handler = makeFunction(copyHandler, panelCell);
-        self.attr(copyAction) =
-            call(actionType, text, kw(icon, copyIcon), kw(shortcut, ctrlC), kw(triggered, handler));
+        setAttr(self, copyAction,
+                call(actionType, text, kw(icon, copyIcon), kw(shortcut, ctrlC), kw(names::triggered, handler)));
     }
     {
         py::object actionType = global(QAction);
         py::object text = translated(self, copyPathText);
-        py::object handler = self.attr(copyPathOfSelectionName);
-        self.attr(copyPathAction) = call(actionType, text, kw(triggered, handler));
+        py::object handler = getAttr(self, copyPathOfSelectionName);
+        setAttr(self, copyPathAction, call(actionType, text, kw(names::triggered, handler)));
     }
     {
         py::object actionType = global(QAction);
         py::object text = translated(self, pasteText);
-        py::object handler = self.attr(pasteFilesName);
-        self.attr(pasteAction) =
-            call(actionType, text, kw(icon, pasteIcon), kw(shortcut, ctrlV), kw(triggered, handler));
+        py::object handler = getAttr(self, pasteFilesName);
+        setAttr(self, pasteAction,
+                call(actionType, text, kw(icon, pasteIcon), kw(shortcut, ctrlV), kw(names::triggered, handler)));
     }
     {
         py::object actionType = global(QAction);
         py::object text = translated(self, deleteText);
         py::object handler = makeFunction(deleteHandler, panelCell);
-        self.attr(deleteAction) = call(actionType, text, kw(shortcut, deleteKey), kw(triggered, handler));
+        setAttr(self, deleteAction, call(actionType, text, kw(shortcut, deleteKey), kw(names::triggered, handler)));
     }
 
     // 22. The context menu's entries, then the tree's shortcuts for them.
-    callMethod(self.attr(contextMenu), addAction, self.attr(copyAction), sectionCopyPaste);
-    callMethod(self.attr(contextMenu), addAction, self.attr(copyPathAction), sectionCopyPaste);
-    callMethod(self.attr(contextMenu), addAction, self.attr(pasteAction), sectionCopyPaste);
-    callMethod(self.attr(contextMenu), addAction, self.attr(deleteAction), sectionDelete);
-    callMethod(self.attr(fileSystemView), addAction, self.attr(copyAction));
-    callMethod(self.attr(fileSystemView), addAction, self.attr(pasteAction));
-    callMethod(self.attr(fileSystemView), addAction, self.attr(deleteAction));
+    callOnPart(self, names::contextMenu, addAction, copyAction, sectionCopyPaste);
+    callOnPart(self, names::contextMenu, addAction, copyPathAction, sectionCopyPaste);
+    callOnPart(self, names::contextMenu, addAction, pasteAction, sectionCopyPaste);
+    callOnPart(self, names::contextMenu, addAction, deleteAction, sectionDelete);
+    callOnPart(self, names::fileSystemView, addAction, copyAction);
+    callOnPart(self, names::fileSystemView, addAction, pasteAction);
+    callOnPart(self, names::fileSystemView, addAction, deleteAction);
 
     // 23. The toolbar, left to right.
-    callMethod(self.attr(viewToolBar), addItem, self.attr(titleLabel));
-    callMethod(self.attr(viewToolBar), addItem, call(global(QHSpacer)));
-    callMethod(self.attr(viewToolBar), addItem, self.attr(newFileOrFolderAction));
-    callMethod(self.attr(viewToolBar), addItem, call(global(QVLine)));
-    callMethod(self.attr(viewToolBar), addItem, self.attr(selectOpenedFileAction));
-    callMethod(self.attr(viewToolBar), addItem, self.attr(expandSelectedAction));
-    callMethod(self.attr(viewToolBar), addItem, self.attr(collapseAllAction));
+    callOnPart(self, names::viewToolBar, addItem, titleLabel);
+    {
+        py::object toolBar = getAttr(self, names::viewToolBar);
+        callMethod(toolBar, addItem, call(global(QHSpacer)));
+    }
+    callOnPart(self, names::viewToolBar, addItem, names::newFileOrFolderAction);
+    {
+        py::object toolBar = getAttr(self, names::viewToolBar);
+        callMethod(toolBar, addItem, call(global(QVLine)));
+    }
+    callOnPart(self, names::viewToolBar, addItem, selectOpenedFileAction);
+    callOnPart(self, names::viewToolBar, addItem, expandSelectedAction);
+    callOnPart(self, names::viewToolBar, addItem, collapseAllAction);
 
     // 24-25. The placeholder page and the stack: page 0 placeholder, page 1 tree.
     {
         py::object pageType = global(NoFolderOpenedPage);
-        self.attr(noFolderOpenedPage) = call(pageType);
+        setAttr(self, names::noFolderOpenedPage, call(pageType));
         py::object stackedType = global(QStacked);
-        self.attr(stacked) = call(stackedType, self.attr(noFolderOpenedPage), self.attr(fileSystemView));
+        py::object placeholder = getAttr(self, names::noFolderOpenedPage);
+        setAttr(self, names::stacked, call(stackedType, placeholder, getAttr(self, names::fileSystemView)));
     }
 
     // 26. Toolbar above the stack, no gap between them.
     {
-        py::object boxType = global(QVBox);
-        py::object layout =
-            call(boxType, self.attr(viewToolBar), self.attr(stacked), kw(spacing, py::int_(0)));
-        callMethod(self, setLayout, layout);
+        py::object boxType = global(names::QVBox);
+        py::object toolBar = getAttr(self, names::viewToolBar);
+        py::object layout = call(boxType, toolBar, getAttr(self, names::stacked), kw(spacing, py::int_(0)));
+        callMethod(self, names::setLayout, layout);
     }
 
     // 27. Start with no folder open.

@@ -1,14 +1,13 @@
 // The panel's two menus, opened where the user looks: the "New" menu under its
 // toolbar button, the context menu at the pointer.
+#include "module/frame.hpp"
+#include "module/names.hpp"
 #include "module/runtime.hpp"
 #include "panel/rows.hpp"
 
 namespace explorerview::panel {
 namespace {
 
-const Name viewToolBar{"_viewToolBar"}, newFileOrFolderAction{"_newFileOrFolderAction"};
-const Name newFileMenu{"_newFileMenu"}, fileSystemView{"_fileSystemView"};
-const Name contextMenu{"_fileSystemViewContextMenu"};
 const Name widgetForAction{"widgetForAction"}, rect{"rect"}, bottomLeft{"bottomLeft"};
 const Name mapToGlobal{"mapToGlobal"}, popup{"popup"}, viewport{"viewport"}, show{"show"};
 
@@ -16,10 +15,11 @@ const Name mapToGlobal{"mapToGlobal"}, popup{"popup"}, viewport{"viewport"}, sho
 // button's drop-down.
 py::object showNewFileMenuBody(Frame& f) {
     py::handle self = f.self();
-    py::object button = callMethod(self.attr(viewToolBar), widgetForAction, self.attr(newFileOrFolderAction));
+    py::object toolBar = getAttr(self, names::viewToolBar);
+    py::object button = callMethod(toolBar, widgetForAction, getAttr(self, names::newFileOrFolderAction));
     py::object corner = callMethod(callMethod(button, rect), bottomLeft);
     py::object where = callMethod(button, mapToGlobal, corner);
-    callMethod(self.attr(newFileMenu), popup, where);
+    callMethod(getAttr(self, names::newFileMenu), popup, where);
     return py::none();
 }
 
@@ -27,9 +27,9 @@ py::object showNewFileMenuBody(Frame& f) {
 // and frame), so the viewport maps it to the screen.
 py::object showContextMenuBody(Frame& f) {
     py::handle self = f.self();
-    py::object view = self.attr(fileSystemView);
+    py::object view = getAttr(self, names::fileSystemView);
     py::object where = callMethod(callMethod(view, viewport), mapToGlobal, f.arg(1));
-    callMethod(self.attr(contextMenu), show, where);
+    callMethod(getAttr(self, names::contextMenu), show, where);
     return py::none();
 }
 

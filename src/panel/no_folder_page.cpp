@@ -1,24 +1,25 @@
 // NoFolderOpenedPage: the placeholder shown while no folder is open, with an
 // "Open Folder" button that asks the host to open one.
+#include "module/frame.hpp"
+#include "module/function.hpp"
+#include "module/host.hpp"
+#include "module/names.hpp"
 #include "module/runtime.hpp"
 #include "panel/rows.hpp"
 
 namespace explorerview::panel {
 namespace {
 
-const Name init{"__init__"}, tr{"tr"}, setMaximumWidth{"setMaximumWidth"}, setLayout{"setLayout"};
-const Name openFolderButton{"_openFolderButton"}, triggered{"triggered"}, wordWrap{"wordWrap"};
-const Name margins{"margins"};
-const Name QPushButton{"QPushButton"}, QVBox{"QVBox"}, QLabel{"QLabel"}, QVSpacer{"QVSpacer"};
-const Name MARGIN_LARGE{"MARGIN_LARGE"};
-const Name tavro{"tavro"}, commands{"commands"}, execute{"execute"};
+const Name setMaximumWidth{"setMaximumWidth"}, openFolderButton{"_openFolderButton"};
+const Name wordWrap{"wordWrap"}, margins{"margins"};
+const Name QPushButton{"QPushButton"}, QVSpacer{"QVSpacer"}, MARGIN_LARGE{"MARGIN_LARGE"};
 const Name openFolderText{"Open Folder"}, noFolderText{"You have not yet opened a folder."};
 const Name openFolderCommand{"Nodra.openFolder"};
 
 // The button's lambda: `tavro` is looked up at each press, so a host that
 // rebinds it is heard at once; the command's result goes back to the toolkit.
 py::object openFolderLambdaBody(Frame&) {
-    return callMethod(global(tavro).attr(commands), execute, openFolderCommand);
+    return runHostCommand(hostCommands(), openFolderCommand);
 }
 
 const FunctionRow openFolderLambda{
@@ -31,24 +32,24 @@ const FunctionRow openFolderLambda{
 
 py::object noFolderOpenedPageInitBody(Frame& f) {
     py::handle self = f.self();
-    callMethod(f.super(), init, f.arg(1));
+    callMethod(f.super(), names::init, f.arg(1));
 
     py::object pushButton = global(QPushButton);  // read before the text, as Python would
-    py::object buttonText = callMethod(self, tr, openFolderText);
+    py::object buttonText = callMethod(self, names::tr, openFolderText);
     // The lambda captures nothing: the page is never needed to open a folder.
     py::object onPress = makeFunction(openFolderLambda, py::none());
-    self.attr(openFolderButton) = call(pushButton, buttonText, kw(triggered, onPress));
-    callMethod(self.attr(openFolderButton), setMaximumWidth, py::int_(300));
+    setAttr(self, openFolderButton, call(pushButton, buttonText, kw(names::triggered, onPress)));
+    callMethod(getAttr(self, openFolderButton), setMaximumWidth, py::int_(300));
 
-    py::object vbox = global(QVBox);
-    py::object labelType = global(QLabel);
-    py::object labelText = callMethod(self, tr, noFolderText);
+    py::object vbox = global(names::QVBox);
+    py::object labelType = global(names::QLabel);
+    py::object labelText = callMethod(self, names::tr, noFolderText);
     py::object label = call(labelType, labelText, kw(wordWrap, Py_True));
-    py::object button = self.attr(openFolderButton);
+    py::object button = getAttr(self, openFolderButton);
     py::object spacer = call(global(QVSpacer));
     py::object margin = global(MARGIN_LARGE);
     py::object layout = call(vbox, label, button, spacer, kw(margins, margin));
-    callMethod(self, setLayout, layout);
+    callMethod(self, names::setLayout, layout);
     return py::none();
 }
 

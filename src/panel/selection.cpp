@@ -1,25 +1,26 @@
 // Selection as paths: select() puts paths into the tree's selection model,
 // selection() reads them back in the model's order.
 //
-// Both loops run once per path or selected row, so they call through interned
-// names without argument tuples. The tree shows the proxy's indexes while paths
-// live in the file system model: every crossing goes through the proxy's map.
+// The tree shows the proxy's indexes while paths live in the file system model:
+// every crossing goes through the proxy's map.
+#include <cassert>
+
+#include "module/frame.hpp"
+#include "module/names.hpp"
 #include "module/runtime.hpp"
 #include "panel/rows.hpp"
 
 namespace explorerview::panel {
 namespace {
 
-const Name Path{"Path"}, fileSystemView{"_fileSystemView"}, fsmodel{"fsmodel"}, sortModel{"sortModel"};
-const Name selectionModel{"selectionModel"}, clear{"clear"}, index{"index"}, mapFromSource{"mapFromSource"};
-const Name mapToSource{"mapToSource"}, isValid{"isValid"}, expand{"expand"}, parent{"parent"};
-const Name selectName{"select"}, SelectionFlag{"SelectionFlag"}, Select{"Select"}, Rows{"Rows"};
-const Name value{"value"}, scrollTo{"scrollTo"}, selectedRows{"selectedRows"}, filePath{"filePath"};
+const Name selectionModel{"selectionModel"}, clear{"clear"}, selectName{"select"};
+const Name SelectionFlag{"SelectionFlag"}, Select{"Select"}, Rows{"Rows"}, value{"value"};
+const Name scrollTo{"scrollTo"}, selectedRows{"selectedRows"};
 
 // The proxy index of a path: the file system model looks the path up by its
 // string (a str is used as it is), the proxy maps it into the tree's space.
 [[gnu::always_inline]] inline py::object proxyIndexOf(py::handle model, py::handle fsModel, py::handle path) {
-    return callMethod(model, mapFromSource, callMethod(fsModel, index, text(path)));
+    return callMethod(model, names::mapFromSource, callMethod(fsModel, names::index, str(path)));
 }
 
 // sel.SelectionFlag(sel.SelectionFlag.Select.value | sel.SelectionFlag.Rows.value):
@@ -27,20 +28,20 @@ const Name value{"value"}, scrollTo{"scrollTo"}, selectedRows{"selectedRows"}, f
 // flag type, which holds whether or not the toolkit's members support | themselves.
 py::object selectRowsFlags(py::handle sel) {
     py::object flagType = getAttr(sel, SelectionFlag);
-    py::object select = getAttr(getAttr(getAttr(sel, SelectionFlag), Select), value);
-    py::object rows = getAttr(getAttr(getAttr(sel, SelectionFlag), Rows), value);
+    py::object select = getAttr(sel, SelectionFlag, Select, value);
+    py::object rows = getAttr(sel, SelectionFlag, Rows, value);
     py::object both = py::reinterpret_steal<py::object>(PyNumber_Or(select.ptr(), rows.ptr()));
     if (!both) throw py::error_already_set();
     return call(flagType, both);
 }
 
-// The argument is an exact list: the machinery has checked it before this runs.
 py::object selectBody(Frame& f) {
     py::handle paths = f.arg(1);
-    py::object view = getAttr(f.self(), fileSystemView);
+    assert(PyList_CheckExact(paths.ptr()));  // binding checks it (ArgumentCheck::exactListAfterSelf)
+    py::object view = getAttr(f.self(), names::fileSystemView);
     py::object sel = callMethod(view, selectionModel);
-    py::object model = getAttr(view, sortModel);
-    py::object fsModel = getAttr(view, fsmodel);
+    py::object model = getAttr(view, names::sortModel);
+    py::object fsModel = getAttr(view, names::fsmodel);
     callMethod(sel, clear);
 
     // Walk the list as Python's list iterator does: the length is read afresh
@@ -49,10 +50,10 @@ py::object selectBody(Frame& f) {
         // Held while str() runs: it may drop the list's own reference.
         py::object p = py::reinterpret_borrow<py::object>(PyList_GET_ITEM(paths.ptr(), i));
         py::object idx = proxyIndexOf(model, fsModel, p);
-        if (!truth(idx) || !truth(callMethod(idx, isValid))) continue;  // not in the model
+        if (!truth(idx) || !truth(callMethod(idx, names::isValid))) continue;  // not in the model
         // Only the immediate parent is opened here; scrolling to the last path
         // below lets the tree open that one's ancestors.
-        callMethod(view, expand, callMethod(model, parent, idx));
+        callMethod(view, names::expand, callMethod(model, names::parent, idx));
         callMethod(sel, selectName, idx, selectRowsFlags(sel));
     }
 
@@ -60,13 +61,13 @@ py::object selectBody(Frame& f) {
     if (count > 0) {
         py::object last = py::reinterpret_borrow<py::object>(PyList_GET_ITEM(paths.ptr(), count - 1));
         py::object lastIdx = proxyIndexOf(model, fsModel, last);
-        if (truth(callMethod(lastIdx, isValid))) callMethod(view, scrollTo, lastIdx);
+        if (truth(callMethod(lastIdx, names::isValid))) callMethod(view, scrollTo, lastIdx);
     }
     return py::none();
 }
 
 py::object selectionBody(Frame& f) {
-    py::object view = getAttr(f.self(), fileSystemView);
+    py::object view = getAttr(f.self(), names::fileSystemView);
     py::object sel = callMethod(view, selectionModel);
     py::list result;
     if (sel.is_none()) return result;
@@ -77,13 +78,13 @@ py::object selectionBody(Frame& f) {
     // ends the loop as it ends Python's.
     while (PyObject* item = PyIter_Next(iterator.ptr())) {
         py::object idx = py::reinterpret_steal<py::object>(item);
-        if (!truth(callMethod(idx, isValid))) continue;
+        if (!truth(callMethod(idx, names::isValid))) continue;
         // view.fsmodel.filePath(view.sortModel.mapToSource(idx)): fsmodel is
         // read first, as Python evaluates the receiver before the argument.
-        py::object source = getAttr(view, fsmodel);
-        py::object sourceIdx = callMethod(getAttr(view, sortModel), mapToSource, idx);
-        py::object pathStr = callMethod(source, filePath, sourceIdx);
-        py::object path = call(global(Path), pathStr);
+        py::object source = getAttr(view, names::fsmodel);
+        py::object sourceIdx = callMethod(getAttr(view, names::sortModel), names::mapToSource, idx);
+        py::object pathStr = callMethod(source, names::filePath, sourceIdx);
+        py::object path = call(global(names::Path), pathStr);
         if (PyList_Append(result.ptr(), path.ptr()) < 0) throw py::error_already_set();
     }
     if (PyErr_Occurred()) throw py::error_already_set();

@@ -1,19 +1,17 @@
 // The working folder (which page the stack shows) and the tree's own reactions:
 // expanding the current item, opening a double-clicked file.
+#include "module/frame.hpp"
+#include "module/host.hpp"
+#include "module/names.hpp"
 #include "module/runtime.hpp"
 #include "panel/rows.hpp"
 
 namespace explorerview::panel {
 namespace {
 
-const Name Path{"Path"}, tavro{"tavro"}, commands{"commands"}, execute{"execute"};
-const Name stacked{"_stacked"}, noFolderOpenedPage{"_noFolderOpenedPage"};
-const Name fileSystemView{"_fileSystemView"}, viewToolBar{"_viewToolBar"};
-const Name setCurrentWidget{"setCurrentWidget"}, currentWidget{"currentWidget"};
-const Name setEnabled{"setEnabled"}, setRootPathName{"setRootPath"}, rootPathName{"rootPath"};
-const Name currentIndex{"currentIndex"}, model{"model"}, index{"index"}, row{"row"}, parent{"parent"};
-const Name isValid{"isValid"}, expandRecursively{"expandRecursively"};
-const Name fsmodel{"fsmodel"}, filePath{"filePath"}, mapToSource{"mapToSource"}, isFile{"is_file"};
+const Name setCurrentWidget{"setCurrentWidget"}, currentWidget{"currentWidget"}, setEnabled{"setEnabled"};
+const Name currentIndex{"currentIndex"}, model{"model"}, row{"row"}, expandRecursively{"expandRecursively"};
+const Name isFile{"is_file"};
 const Name openFileCommand{"Nodra.openFile"};
 
 // The folder is not stored on the panel: the stack's page says whether one is
@@ -22,35 +20,38 @@ const Name openFileCommand{"Nodra.openFile"};
 py::object setWorkingFolderBody(Frame& f) {
     py::handle self = f.self(), path = f.arg(1);
     if (path.is_none()) {
-        callMethod(self.attr(stacked), setCurrentWidget, self.attr(noFolderOpenedPage));
-        callMethod(self.attr(viewToolBar), setEnabled, Py_False);
+        py::object pages = getAttr(self, names::stacked);
+        callMethod(pages, setCurrentWidget, getAttr(self, names::noFolderOpenedPage));
+        callMethod(getAttr(self, names::viewToolBar), setEnabled, Py_False);
     } else {
-        callMethod(self.attr(stacked), setCurrentWidget, self.attr(fileSystemView));
-        callMethod(self.attr(fileSystemView), setRootPathName, path);
-        callMethod(self.attr(viewToolBar), setEnabled, Py_True);
+        py::object pages = getAttr(self, names::stacked);
+        callMethod(pages, setCurrentWidget, getAttr(self, names::fileSystemView));
+        callMethod(getAttr(self, names::fileSystemView), names::setRootPath, path);
+        callMethod(getAttr(self, names::viewToolBar), setEnabled, Py_True);
     }
     return py::none();
 }
 
 py::object workingFolderBody(Frame& f) {
     py::handle self = f.self();
-    py::object shown = callMethod(self.attr(stacked), currentWidget);
-    int placeholder = PyObject_RichCompareBool(shown.ptr(), self.attr(noFolderOpenedPage).ptr(), Py_EQ);
+    py::object shown = callMethod(getAttr(self, names::stacked), currentWidget);
+    py::object placeholderPage = getAttr(self, names::noFolderOpenedPage);
+    int placeholder = PyObject_RichCompareBool(shown.ptr(), placeholderPage.ptr(), Py_EQ);
     if (placeholder < 0) throw py::error_already_set();
     if (placeholder) return py::none();
-    return callMethod(self.attr(fileSystemView), rootPathName);
+    return callMethod(getAttr(self, names::fileSystemView), names::rootPath);
 }
 
 // "Expand Selected" works on the current item (where the keyboard is), not on
 // the selection; the name column's index of its row is what the tree expands.
 py::object expandSelectedBody(Frame& f) {
-    py::object view = f.self().attr(fileSystemView);
+    py::object view = getAttr(f.self(), names::fileSystemView);
     py::object current = callMethod(view, currentIndex);
     py::object itemModel = callMethod(view, model);
     py::object currentRow = callMethod(current, row);
-    py::object currentParent = callMethod(current, parent);
-    py::object idx = callMethod(itemModel, index, currentRow, py::int_(0), kw(parent, currentParent));
-    if (truth(callMethod(idx, isValid))) callMethod(view, expandRecursively, idx);
+    py::object currentParent = callMethod(current, names::parent);
+    py::object idx = callMethod(itemModel, names::index, currentRow, py::int_(0), kw(names::parent, currentParent));
+    if (truth(callMethod(idx, names::isValid))) callMethod(view, expandRecursively, idx);
     return py::none();
 }
 
@@ -58,14 +59,12 @@ py::object expandSelectedBody(Frame& f) {
 // which expands or collapses it by itself.
 py::object fsItemDoubleClickedBody(Frame& f) {
     py::handle self = f.self();
-    py::object pathType = global(Path);
-    py::object source = self.attr(fileSystemView).attr(fsmodel);
-    py::object sourceIndex = callMethod(callMethod(self.attr(fileSystemView), model), mapToSource, f.arg(1));
-    py::object path = call(pathType, callMethod(source, filePath, sourceIndex));
-    if (truth(callMethod(path, isFile))) {
-        py::object commandsObject = global(tavro).attr(commands);
-        callMethod(commandsObject, execute, openFileCommand, path);
-    }
+    py::object pathType = global(names::Path);
+    py::object source = getAttr(self, names::fileSystemView, names::fsmodel);
+    py::object proxy = callMethod(getAttr(self, names::fileSystemView), model);
+    py::object sourceIndex = callMethod(proxy, names::mapToSource, f.arg(1));
+    py::object path = call(pathType, callMethod(source, names::filePath, sourceIndex));
+    if (truth(callMethod(path, isFile))) runHostCommand(hostCommands(), openFileCommand, path);
     return py::none();
 }
 

@@ -4,17 +4,18 @@
 // The view owns the whole model stack: `fsmodel` (parented to the view) and
 // `sortModel` (no parent; the attribute keeps it alive). The tree's own indexes
 // are proxy indexes; the root is looked up in fsmodel and mapped across.
+#include "module/frame.hpp"
+#include "module/host.hpp"
+#include "module/names.hpp"
 #include "module/runtime.hpp"
 #include "tree/rows.hpp"
 
 namespace explorerview::tree {
 namespace {
 
-const Name init{"__init__"};
-const Name fsmodel{"fsmodel"}, sortModel{"sortModel"};
 const Name QScrollDelegate{"QScrollDelegate"}, QFileSystemModel{"QFileSystemModel"};
-const Name FolderFirstSortModel{"FolderFirstSortModel"}, QDir{"QDir"}, Qt{"Qt"};
-const Name QAbstractItemView{"QAbstractItemView"}, Path{"Path"}, tavro{"tavro"};
+const Name FolderFirstSortModel{"FolderFirstSortModel"}, QDir{"QDir"};
+const Name QAbstractItemView{"QAbstractItemView"};
 const Name Filter{"Filter"}, AllEntries{"AllEntries"}, NoSymLinks{"NoSymLinks"};
 const Name NoDotAndDotDot{"NoDotAndDotDot"}, Hidden{"Hidden"};
 const Name SortOrder{"SortOrder"}, AscendingOrder{"AscendingOrder"};
@@ -27,10 +28,7 @@ const Name setSortingEnabled{"setSortingEnabled"}, columnCount{"columnCount"};
 const Name setColumnHidden{"setColumnHidden"}, setHeaderHidden{"setHeaderHidden"};
 const Name setAnimated{"setAnimated"}, setSelectionMode{"setSelectionMode"};
 const Name setDragEnabled{"setDragEnabled"}, setDragDropMode{"setDragDropMode"};
-const Name setEditTriggers{"setEditTriggers"};
-const Name setRootPathName{"setRootPath"}, rootPathName{"rootPath"};
-const Name mapFromSource{"mapFromSource"}, setRootIndex{"setRootIndex"}, expandName{"expand"};
-const Name tr{"tr"}, window{"window"}, showErrorMessage{"showErrorMessage"};
+const Name setEditTriggers{"setEditTriggers"}, setRootIndex{"setRootIndex"};
 
 py::object orOf(py::handle a, py::handle b) {
     PyObject* result = PyNumber_Or(a.ptr(), b.ptr());
@@ -39,30 +37,29 @@ py::object orOf(py::handle a, py::handle b) {
 }
 
 // QDir.Filter.<flag>, with QDir read from the globals at each use.
-py::object dirFilter(const Name& flag) {
-    return global(QDir).attr(Filter).attr(flag);
-}
+py::object dirFilter(const Name& flag) { return getAttr(global(QDir), Filter, flag); }
 
 // __init__(self, parent=None): builds fsmodel and sortModel and sets the tree
 // up as one header-less name column that never renames in place.
 py::object viewInitBody(Frame& f) {
     py::handle self = f.self();
-    f.super().attr(init)(f.arg(1));
+    callMethod(f.super(), names::init, f.arg(1));
     call(global(QScrollDelegate), self);  // lives on as the view's child
-    py::setattr(self, fsmodel, call(global(QFileSystemModel), self));
-    callMethod(self.attr(fsmodel), setReadOnly, py::bool_(false));
-    callMethod(self.attr(fsmodel), setNameFilterDisables, py::bool_(false));
+    setAttr(self, names::fsmodel, call(global(QFileSystemModel), self));
+    callMethod(getAttr(self, names::fsmodel), setReadOnly, py::bool_(false));
+    callMethod(getAttr(self, names::fsmodel), setNameFilterDisables, py::bool_(false));
     py::object filter = orOf(orOf(orOf(dirFilter(AllEntries), dirFilter(NoSymLinks)),
                                   dirFilter(NoDotAndDotDot)),
                              dirFilter(Hidden));
-    callMethod(self.attr(fsmodel), setFilter, filter);
-    py::setattr(self, sortModel, call(global(FolderFirstSortModel), self.attr(fsmodel)));
-    callMethod(self, setModel, self.attr(sortModel));
-    callMethod(self, sortByColumn, py::int_(0), global(Qt).attr(SortOrder).attr(AscendingOrder));
+    callMethod(getAttr(self, names::fsmodel), setFilter, filter);
+    py::object sortModelType = global(FolderFirstSortModel);
+    setAttr(self, names::sortModel, call(sortModelType, getAttr(self, names::fsmodel)));
+    callMethod(self, setModel, getAttr(self, names::sortModel));
+    callMethod(self, sortByColumn, py::int_(0), getAttr(global(names::Qt), SortOrder, AscendingOrder));
     callMethod(self, setSortingEnabled, py::bool_(false));
 
     // Only the name column stays; the count is whatever the model reports now.
-    py::object count = callMethod(self.attr(fsmodel), columnCount);
+    py::object count = callMethod(getAttr(self, names::fsmodel), columnCount);
     PyObject* countIndex = PyNumber_Index(count.ptr());
     if (!countIndex) throw py::error_already_set();
     Py_ssize_t columns = PyLong_AsSsize_t(py::reinterpret_steal<py::object>(countIndex).ptr());
@@ -72,16 +69,17 @@ py::object viewInitBody(Frame& f) {
 
     callMethod(self, setHeaderHidden, py::bool_(true));
     callMethod(self, setAnimated, py::bool_(false));
-    callMethod(self, setSelectionMode, self.attr(SelectionMode).attr(ExtendedSelection));
+    callMethod(self, setSelectionMode, getAttr(self, SelectionMode, ExtendedSelection));
     callMethod(self, setDragEnabled, py::bool_(true));
-    callMethod(self, setDragDropMode, global(QAbstractItemView).attr(DragDropMode).attr(DragDrop));
-    callMethod(self, setEditTriggers, global(QAbstractItemView).attr(EditTrigger).attr(NoEditTriggers));
+    callMethod(self, setDragDropMode, getAttr(global(QAbstractItemView), DragDropMode, DragDrop));
+    callMethod(self, setEditTriggers, getAttr(global(QAbstractItemView), EditTrigger, NoEditTriggers));
     return py::none();
 }
 
 // rootPath(self) -> Path: the model's root, in the model's own form.
 py::object rootPathBody(Frame& f) {
-    return call(global(Path), callMethod(f.self().attr(fsmodel), rootPathName));
+    py::object pathType = global(names::Path);
+    return call(pathType, callMethod(getAttr(f.self(), names::fsmodel), names::rootPath));
 }
 
 // The exception held by this thread's innermost handler slot (the running
@@ -108,8 +106,8 @@ py::object showHandledError(py::handle self, const py::error_already_set& error,
         explicit Handling(py::handle current) { PyErr_SetHandledException(current.ptr()); }
         ~Handling() { PyErr_SetHandledException(previous.ptr()); }
     } handling(error.value());
-    py::object text = callMethod(self, tr, py::str(message));
-    callMethod(global(tavro).attr(window), showErrorMessage, text);
+    py::object text = callMethod(self, names::tr, py::str(message));
+    callMethod(hostWindow(), names::showErrorMessage, text);
     return py::bool_(false);
 }
 
@@ -120,11 +118,11 @@ py::object setRootPathBody(Frame& f) {
     try {
         // self.fsmodel.setRootPath(str(path)): the receiver is read before str()
         // runs, and str() is Python's, so a str subclass arrives as a plain str.
-        py::object model = getAttr(self, fsmodel);
-        py::object index = callMethod(model, setRootPathName, text(f.arg(1)));
-        py::object rootIndex = callMethod(getAttr(self, sortModel), mapFromSource, index);
+        py::object model = getAttr(self, names::fsmodel);
+        py::object index = callMethod(model, names::setRootPath, str(f.arg(1)));
+        py::object rootIndex = callMethod(getAttr(self, names::sortModel), names::mapFromSource, index);
         callMethod(self, setRootIndex, rootIndex);
-        if (truth(f.arg(2))) callMethod(self, expandName, rootIndex);
+        if (truth(f.arg(2))) callMethod(self, names::expand, rootIndex);
         return py::bool_(true);
     } catch (py::error_already_set& error) {
         if (error.matches(PyExc_PermissionError))

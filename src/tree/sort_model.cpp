@@ -1,24 +1,25 @@
 // FolderFirstSortModel: among a folder's children, folders first, then names
 // compared after Python's lower().
 //
-// lessThan runs once per pair of rows the proxy compares, so it talks to the
-// model through interned names and vectorcall only: no bound methods, no
-// argument tuples. It still reads `fsModel` afresh for every model call and
-// caches nothing, so rebinding the attribute takes effect at the next call.
+// lessThan runs once per pair of rows the proxy compares, yet it reads
+// `fsModel` afresh for every model call and caches nothing, so rebinding the
+// attribute takes effect at the next call.
+#include "module/frame.hpp"
+#include "module/names.hpp"
 #include "module/runtime.hpp"
 #include "tree/rows.hpp"
 
 namespace explorerview::tree {
 namespace {
 
-const Name init{"__init__"}, setSourceModel{"setSourceModel"};
+const Name setSourceModel{"setSourceModel"};
 const Name fsModel{"fsModel"}, isDir{"isDir"}, fileName{"fileName"}, lower{"lower"};
 
 // __init__(self, fsModel): the proxy gets no parent; the model is also its source.
 py::object sortModelInitBody(Frame& f) {
     py::handle self = f.self(), model = f.arg(1);
-    f.super().attr(init)();
-    py::setattr(self, fsModel, model);
+    callMethod(f.super(), names::init);
+    setAttr(self, fsModel, model);
     callMethod(self, setSourceModel, model);
     return py::none();
 }

@@ -1,0 +1,29 @@
+// What bodies ask of the host's services object, the module global `tavro`.
+// It is read at each use, so a host that rebinds it is heard at the next call.
+#pragma once
+
+#include <utility>
+
+#include "module/names.hpp"
+#include "module/runtime.hpp"
+
+namespace explorerview {
+
+// tavro.commands: the registry that runs the host's commands.
+inline py::object hostCommands() { return getAttr(global(names::tavro), names::commands); }
+
+// tavro.window: the host's main window (prompts, error messages, toolbars).
+inline py::object hostWindow() { return getAttr(global(names::tavro), names::window); }
+
+// commands.execute(commandId, args...); the command's result is returned.
+// The registry is a parameter because some bodies fetch it before they work
+// out the arguments, as the Python they stand for does:
+//     py::object commands = hostCommands();
+//     py::object paths = callMethod(panel, names::selection);
+//     return runHostCommand(commands, copyFilesCommand, paths);
+template <class... A>
+py::object runHostCommand(py::handle commands, const Name& commandId, A&&... args) {
+    return callMethod(commands, names::execute, commandId, std::forward<A>(args)...);
+}
+
+}  // namespace explorerview
