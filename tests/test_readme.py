@@ -105,7 +105,9 @@ def test_shell_command_works(built, tmp_path, command, session, output):
         return
     run = subprocess.run(["bash", "-c", command + (" -i" if session else "")], cwd=REPO,
                          input="".join(f"{line}\n" for line in session),
-                         env=_environment(TAVRO_SCREENSHOT=str(tmp_path / "shot.png")),
+                         # HOME: an interactive session writes its history there
+                         env=_environment(TAVRO_SCREENSHOT=str(tmp_path / "shot.png"),
+                                          HOME=str(tmp_path)),
                          capture_output=True, text=True, timeout=300)
     assert run.returncode == 0 and "Traceback" not in run.stderr, run.stderr
     assert [line for line in output if line not in run.stdout] == []
