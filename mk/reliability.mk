@@ -1,5 +1,6 @@
 # Reliability checks beyond `make test`, each in a build folder of its own:
-#   make asan      the whole suite against an AddressSanitizer + UBSan build
+#   make asan      the suite (but the packaging tests) against an AddressSanitizer
+#                  + UBSan build
 #   make fuzz      at least FUZZ_CALLS fuzzed calls of every native function,
 #                  and the folder of 100,000 entries
 #   make valgrind  memcheck over one scenario that runs every action
@@ -9,7 +10,7 @@ ASAN_BUILD    ?= build-asan
 REL_BUILD     ?= build-rel
 FUZZ_CALLS    ?= 100000
 # A hang must fail the run rather than stall it: the suite under the sanitizer
-# takes about twelve minutes, the fuzzing run about five.
+# takes about eighteen minutes on 2 cores, the fuzzing run about five.
 RELIABILITY_TIMEOUT ?= 3600
 
 .PHONY: asan fuzz valgrind
