@@ -2,13 +2,13 @@
 // record per process (module/state): the first create fixes the interpreter,
 // the first successful exec fixes the module, and every later import is handed
 // that same module, so the four classes exist once per process.
-#include <cstdio>
-
 #include "module/constants.hpp"
 #include "module/errors.hpp"
 #include "module/exec_steps.hpp"
 #include "module/function.hpp"
 #include "module/state.hpp"
+
+#include <cstdio>
 
 namespace explorerview {
 
@@ -62,14 +62,15 @@ PyObject* explorerview_create(PyObject* spec, PyModuleDef*) noexcept {
 
 // ---- exec ------------------------------------------------------------------------------
 
-// A module built for 3.11 warns when loaded into another minor version; the
-// micro version does not matter.
+// A module warns when loaded into another minor version than the one whose
+// headers it was compiled with; the micro version does not matter.
 void warnOnVersionMismatch() {
     const unsigned long major = (Py_Version >> 24) & 0xFF, minor = (Py_Version >> 16) & 0xFF;
-    if (major == 3 && minor == 11) return;
+    if (major == PY_MAJOR_VERSION && minor == PY_MINOR_VERSION) return;
     char message[200];  // the warning text is cut to 199 characters
     std::snprintf(message, sizeof message,
-                  "compile time Python version %d.%d of module '%.100s' %s runtime version %d.%d", 3, 11,
+                  "compile time Python version %d.%d of module '%.100s' %s runtime version %d.%d",
+                  PY_MAJOR_VERSION, PY_MINOR_VERSION,
                   constants::fullName, "does not match", static_cast<int>(major), static_cast<int>(minor));
     if (PyErr_WarnEx(PyExc_RuntimeWarning, message, 1) < 0) throw py::error_already_set();
 }

@@ -24,15 +24,56 @@ void setFromCurrentException() noexcept {
     }
 }
 
-// The one underscore function the module calls: _PyTraceback_Add is how an
-// extension adds a traceback entry for code without a Python frame (3.11 has
-// no public equivalent).
+namespace {
+
+// The exception pending on this thread, taken out so that Python code may run
+// (decoding the file name may call a codec), and put back unchanged.
+class PendingException {
+public:
+#if PY_VERSION_HEX >= 0x030C0000
+    PendingException() noexcept : value_(PyErr_GetRaisedException()) {}
+    void restore() noexcept { PyErr_SetRaisedException(value_); }
+
+private:
+    PyObject* value_;
+#else
+    PendingException() noexcept { PyErr_Fetch(&type_, &value_, &traceback_); }
+    void restore() noexcept { PyErr_Restore(type_, value_, traceback_); }
+
+private:
+    PyObject *type_, *value_, *traceback_;
+#endif
+};
+
+// Adds the entry `function` at `file`:`line` to the pending exception's
+// traceback, as for a Python frame that raised it. The frame belongs to an
+// empty code object whose first line is `line`; a frame that has not started
+// reports its code's first line, so the entry points there. When the entry
+// cannot be made (no memory), the exception stays as it was, without it.
+void addTracebackEntry(const char* function, const char* file, int line) noexcept {
+    PendingException pending;
+    py::object frame;
+    if (PyCodeObject* code = PyCode_NewEmpty(file, function, line)) {
+        if (PyObject* globals = PyDict_New()) {
+            frame = py::reinterpret_steal<py::object>(
+                reinterpret_cast<PyObject*>(PyFrame_New(PyThreadState_Get(), code, globals, nullptr)));
+            Py_DECREF(globals);
+        }
+        Py_DECREF(code);
+    }
+    PyErr_Clear();  // a failure to make the entry is not the caller's error
+    pending.restore();
+    if (frame) PyTraceBack_Here(reinterpret_cast<PyFrameObject*>(frame.ptr()));
+}
+
+}  // namespace
+
 void addEntry(const constants::BuiltRow& row) noexcept {
-    _PyTraceback_Add(row.tracebackName.c_str(), constants::fileName, row.spec->firstLine);
+    addTracebackEntry(row.tracebackName.c_str(), constants::fileName, row.spec->firstLine);
 }
 
 void addInitEntry() noexcept {
-    _PyTraceback_Add("init Tavro_Workspace.explorerview", constants::fileName, 1);
+    addTracebackEntry("init Tavro_Workspace.explorerview", constants::fileName, 1);
 }
 
 PyObject* runBody(const constants::BuiltRow& row, Frame& frame) noexcept {
