@@ -8,6 +8,7 @@
 // by a cold helper of its own, so the paths that succeed stay short.
 #include <algorithm>
 
+#include "module/compiler.hpp"
 #include "module/errors.hpp"
 #include "module/function.hpp"
 
@@ -21,7 +22,7 @@ constexpr int maxParams = 3;
 
 // Wrong positional count, or a required parameter left unbound; `given` counts
 // the instance too.
-[[gnu::cold, gnu::noinline]] void positionalCountError(FunctionObject* fn, Py_ssize_t ndefaults,
+EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE void positionalCountError(FunctionObject* fn, Py_ssize_t ndefaults,
                                                        Py_ssize_t given) {
     Py_ssize_t all = fn->row->nparams;
     Py_ssize_t required = all - std::min(ndefaults, all);
@@ -32,34 +33,34 @@ constexpr int maxParams = 3;
                  bound, count, count == 1 ? "" : "s", given);
 }
 
-[[gnu::cold, gnu::noinline]] void unexpectedKeywordError(FunctionObject* fn, PyObject* key) {
+EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE void unexpectedKeywordError(FunctionObject* fn, PyObject* key) {
     PyErr_Format(PyExc_TypeError, "%U() got an unexpected keyword argument '%U'", fn->name, key);
 }
 
-[[gnu::cold, gnu::noinline]] void multipleValuesError(FunctionObject* fn, PyObject* key) {
+EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE void multipleValuesError(FunctionObject* fn, PyObject* key) {
     PyErr_Format(PyExc_TypeError, "%U() got multiple values for keyword argument '%U'", fn->name, key);
 }
 
-[[gnu::cold, gnu::noinline]] void keywordNotStringError(FunctionObject* fn) {
+EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE void keywordNotStringError(FunctionObject* fn) {
     PyErr_Format(PyExc_TypeError, "%.200U() keywords must be strings", fn->name);
 }
 
-[[gnu::cold, gnu::noinline]] void lambdaArgumentsError(FunctionObject* fn, Py_ssize_t nargs) {
+EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE void lambdaArgumentsError(FunctionObject* fn, Py_ssize_t nargs) {
     PyErr_Format(PyExc_TypeError, "%.200U() %s (%zd given)", fn->name, "takes no arguments", nargs);
 }
 
-[[gnu::cold, gnu::noinline]] void lambdaKeywordsError(FunctionObject* fn) {
+EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE void lambdaKeywordsError(FunctionObject* fn) {
     PyErr_Format(PyExc_TypeError, "%.200U() %s", fn->name, "takes no keyword arguments");
 }
 
-[[gnu::cold, gnu::noinline]] void argumentTypeError(FunctionObject* fn, int index, PyObject* value) {
+EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE void argumentTypeError(FunctionObject* fn, int index, PyObject* value) {
     PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)",
                  fn->row->spec->params[index], "list", Py_TYPE(value)->tp_name);
 }
 
 // A binding error is pending: it gets the function's traceback entry, at its
 // first line, and the call fails without running the body.
-[[gnu::cold, gnu::noinline]] PyObject* bindingFailed(FunctionObject* fn) {
+EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE PyObject* bindingFailed(FunctionObject* fn) {
     errors::addEntry(*fn->row);
     return nullptr;
 }
@@ -111,7 +112,7 @@ int parameterIndex(FunctionObject* fn, PyObject* key) {
     return -1;
 }
 
-[[gnu::noinline]] PyObject* bindSlowly(FunctionObject* fn, PyObject* const* args, Py_ssize_t nargs,
+EXPLORERVIEW_NOINLINE PyObject* bindSlowly(FunctionObject* fn, PyObject* const* args, Py_ssize_t nargs,
                                        PyObject* kwnames) {
     const int nparams = fn->row->nparams;
     // Held for the whole call: the body may rebind __defaults__ while it runs.

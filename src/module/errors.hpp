@@ -3,7 +3,7 @@
 // traceback entry that names the failing function.
 #pragma once
 
-#include <Python.h>
+#include <pybind11/pybind11.h>  // never <Python.h> first (module/compiler.hpp)
 
 #include "module/constants.hpp"
 #include "module/frame.hpp"

@@ -18,6 +18,7 @@
 
 #include <pybind11/pybind11.h>
 
+#include "module/compiler.hpp"
 #include "module/name.hpp"
 
 namespace explorerview {
@@ -51,7 +52,7 @@ inline py::object getAttr(py::handle obj, const Name& name) {
 // Always inlined, as the nested reads it stands for are: select() makes two
 // such reads per path.
 template <class... More>
-[[gnu::always_inline]] inline py::object getAttr(py::handle obj, const Name& first, const Name& second,
+EXPLORERVIEW_ALWAYS_INLINE py::object getAttr(py::handle obj, const Name& first, const Name& second,
                                                  const More&... more) {
     return getAttr(getAttr(obj, first), second, more...);
 }

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include <Python.h>
+#include <pybind11/pybind11.h>  // never <Python.h> first (module/compiler.hpp)
 
 namespace explorerview::state {
 

@@ -19,7 +19,7 @@ const Name scrollTo{"scrollTo"}, selectedRows{"selectedRows"};
 
 // The proxy index of a path: the file system model looks the path up by its
 // string (a str is used as it is), the proxy maps it into the tree's space.
-[[gnu::always_inline]] inline py::object proxyIndexOf(py::handle model, py::handle fsModel, py::handle path) {
+EXPLORERVIEW_ALWAYS_INLINE py::object proxyIndexOf(py::handle model, py::handle fsModel, py::handle path) {
     return callMethod(model, names::mapFromSource, callMethod(fsModel, names::index, str(path)));
 }
 
