@@ -12,7 +12,6 @@ import os
 import pickle
 import pydoc
 import re
-import shutil
 import subprocess
 import sys
 import textwrap
@@ -791,61 +790,3 @@ def test_first_body_error_of_a_process_is_reported(run_python):
         else:
             raise AssertionError("no error")
     """, fake_kelpa="")
-
-
-def python_3_12():
-    """A Python 3.12 interpreter of this machine (pyenv's, or python3.12 on PATH), or None."""
-    candidates = []
-    plain = {key: value for key, value in os.environ.items() if key != "LD_PRELOAD"}  # no sanitizer for pyenv
-    try:
-        found = subprocess.run(["pyenv", "versions", "--bare"], capture_output=True, text=True,
-                               env=plain).stdout.split()
-        for version in (v for v in found if v.startswith("3.12")):
-            prefix = subprocess.run(["pyenv", "prefix", version], capture_output=True, text=True,
-                                    env=plain).stdout.strip()
-            candidates.append(Path(prefix) / "bin" / "python3.12")
-    except OSError:  # no pyenv
-        pass
-    candidates.append(shutil.which("python3.12"))
-    return next((str(c) for c in candidates if c and os.access(c, os.X_OK)), None)
-
-
-def test_import_on_python_3_12_warns_then_works(explorerview, tmp_path):
-    python = python_3_12()
-    if python is None:
-        pytest.skip("no Python 3.12 interpreter on this machine (pyenv or python3.12 on PATH)")
-    # The module built for 3.11, under the plain name any version loads, with
-    # pure Python stand-ins for the host (no toolkit exists for 3.12 here).
-    (tmp_path / "Tavro_Workspace").mkdir()
-    shutil.copy(explorerview.__file__, tmp_path / "Tavro_Workspace" / "explorerview.so")
-    (tmp_path / "Kelpa.py").write_text(FAKE_KELPA.format(names=KELPA_NAMES, extra="", omit=""))
-    (tmp_path / "Tavro.py").write_text("tavro = object()\n")
-    code = f"""
-        import sys, warnings
-        assert sys.version_info[:2] == (3, 12)
-        with warnings.catch_warnings(record=True) as caught:
-            warnings.simplefilter("always")
-            import Tavro_Workspace.explorerview as m
-        assert [(w.category, str(w.message)) for w in caught] == [(RuntimeWarning,
-            "compile time Python version 3.11 of module '{FULL_NAME}' does not match runtime version 3.12")], caught
-        assert [getattr(m, name).__name__ for name in {CLASSES!r}] == {CLASSES!r}
-        for call, message in [
-                (lambda: m.ExplorerView.workingFolder(1, 2),
-                 "workingFolder() takes exactly 1 positional argument (2 given)"),
-                (lambda: m.ExplorerView.select(None, paths=()),
-                 "Argument 'paths' has incorrect type (expected list, got tuple)"),
-                (lambda: m.FileSystemView.setRootPath(None, path="/", other=1),
-                 "setRootPath() got an unexpected keyword argument 'other'")]:
-            try:
-                call()
-            except TypeError as error:
-                assert str(error) == message, error
-            else:
-                raise AssertionError(message)
-    """
-    env = dict(os.environ, PYTHONPATH=str(tmp_path))
-    if "ASAN_OPTIONS" in env:  # memory errors still abort; that interpreter's own leaks are not ours
-        env["ASAN_OPTIONS"] += ":detect_leaks=0"
-    result = subprocess.run([python, "-c", textwrap.dedent(code)], capture_output=True, text=True, env=env,
-                            cwd=tmp_path)
-    assert result.returncode == 0, result.stderr
