@@ -11,6 +11,8 @@ packages=(
   python3-skbuild python3-setuptools python3-wheel python3-build python3-venv python3-pip
   python3-jedi python3-mypy
 )
+# Further packages a target needs beyond these (the Windows check's compilers).
+packages+=("$@")
 
 missing=()
 # dpkg-query prints nothing at all for a package it has never heard of, so ask one by one.
