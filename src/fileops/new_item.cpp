@@ -32,6 +32,17 @@ bool isSeparator(Py_UCS4 c) {
 #endif
 }
 
+#ifdef _WIN32
+// "D:" or "D:notes" (a drive, as Windows paths parse one: any character and a
+// colon, and no root after it) is relative to that drive's current folder,
+// which the user never sees. Joined, it points outside the chosen folder, or
+// on the folder's own drive at the folder itself.
+bool isDriveRelative(PyObject* text, Py_ssize_t length) {
+    return length >= 2 && PyUnicode_READ_CHAR(text, 1) == ':' &&
+           (length == 2 || !isSeparator(PyUnicode_READ_CHAR(text, 2)));
+}
+#endif
+
 // A typed name that adds no component ("", ".", "./", "./.") would make the
 // joined path the target folder itself, asking the host to create an item
 // where its folder already is. Such a name is treated as no name at all.
@@ -42,6 +53,9 @@ bool namesNothing(py::handle name) {
     PyObject* text = name.ptr();
     if (!PyUnicode_Check(text)) return false;  // left for the join to judge
     const Py_ssize_t length = PyUnicode_GET_LENGTH(text);
+#ifdef _WIN32
+    if (isDriveRelative(text, length)) return true;
+#endif
     if (length > 0 && isSeparator(PyUnicode_READ_CHAR(text, 0))) return false;
     Py_UCS4 previous = 0;
     for (Py_ssize_t i = 0; i < length; ++i) {
