@@ -35,9 +35,9 @@ UNDERSCORE_SYMBOLS = {
     "_Py_FalseStruct": "Py_False",
     "_Py_NotImplementedStruct": "Py_NotImplemented",
     "_PyObject_GC_New": "PyObject_GC_New",
-    "_PyThreadState_UncheckedGet": "pybind11's headers (gil_scoped_acquire, error_already_set)",
-    "_PyType_Lookup": "pybind11's headers (looking up a Python override)",
-    "_PyObject_GetDictPtr": "pybind11's headers (instances with a __dict__)",
+    "_PyThreadState_UncheckedGet": "pybind11's get_thread_state_unchecked (its GIL and internals handling)",
+    "_PyType_Lookup": "pybind11's metaclass attribute hooks (pybind11_meta_getattro/setattro)",
+    "_PyObject_GetDictPtr": "pybind11's instance __dict__ handling (dealloc, traverse, clear)",
 }
 
 
