@@ -328,7 +328,7 @@ py::object initBody(Frame& f) {
     {
         py::object boxType = global(names::QVBox);
         py::object toolBar = getAttr(self, names::viewToolBar);
-        py::object layout = call(boxType, toolBar, getAttr(self, names::stacked), kw(spacing, py::int_(0)));
+        py::object layout = call(boxType, toolBar, getAttr(self, names::stacked), kw(spacing, integer(0)));
         callMethod(self, names::setLayout, layout);
     }
 
