@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstddef>
+#include <initializer_list>
 #include <type_traits>
 #include <utility>
 
@@ -204,6 +205,13 @@ inline Py_ssize_t asIndex(py::handle obj) {
     if (value == -1 && PyErr_Occurred()) detail::throwPythonError();
     return value;
 }
+
+// ---- a call whose keywords are chosen at run time -------------------------------
+
+// callable(arg, keywords...) where which keywords are given is decided at run
+// time: a kw(...) whose value is null is left out, as if not written; the
+// others keep their order.
+py::object callWithOptional(py::handle callable, py::handle arg, std::initializer_list<Keyword> keywords);
 
 // ---- for module exec --------------------------------------------------------------
 
