@@ -133,8 +133,9 @@ inline bool truth(py::handle value) {
     return result != 0;
 }
 
-// `str(value)`: always an exact str, even from a str subclass (unlike py::str,
-// which passes a subclass through) and through an overriding __str__.
+// `str(value)`, as Python's str() gives it: a str subclass becomes an exact
+// str (unlike py::str, which passes the subclass through), but a __str__ that
+// returns a str subclass has its result passed through, as Python does.
 inline py::object str(py::handle value) { return detail::ownedOrThrow(PyObject_Str(value.ptr())); }
 
 // ---- Python's literals and operators ---------------------------------------------

@@ -112,7 +112,8 @@ py::object setRootPathBody(Frame& f) {
     py::handle self = f.self();
     try {
         // self.fsmodel.setRootPath(str(path)): the receiver is read before str()
-        // runs, and str() is Python's, so a str subclass arrives as a plain str.
+        // runs, and str() is Python's: a str subclass arrives as a plain str,
+        // unless its own __str__ returns a subclass, which is passed on as is.
         py::object model = getAttr(self, names::fsmodel);
         py::object index = callMethod(model, names::setRootPath, str(f.arg(1)));
         py::object rootIndex = callMethod(getAttr(self, names::sortModel), names::mapFromSource, index);
