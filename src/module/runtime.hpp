@@ -146,7 +146,8 @@ inline py::object str(py::handle value) { return detail::ownedOrThrow(PyObject_S
 // are evaluated by the caller, so where Python's order of the operands could
 // be seen, a body reads the left one into a local first.
 
-// True or False, as a body returns or passes a literal.
+// True or False, owned, for a body's result (as an argument Py_True and
+// Py_False serve as they are).
 inline py::object boolean(bool value) { return py::reinterpret_borrow<py::object>(value ? Py_True : Py_False); }
 
 // An int literal, or a loop counter handed to Python.
