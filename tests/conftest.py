@@ -1,5 +1,6 @@
-"""Shared fixtures: a recording stand-in for the host services, temporary
-folder trees, and waiting for a file system model to list a folder."""
+"""Shared fixtures: a recording stand-in for the host services, a recording
+host for the constructors, temporary folder trees, and waiting for a file
+system model to list a folder."""
 import os
 from pathlib import Path
 
@@ -154,3 +155,109 @@ def wait_rows(qtbot):
         qtbot.waitUntil(lambda: model.rowCount(index_of()) == count, timeout=timeout)
 
     return waiter
+
+
+# ---------------------------------------------------------------- recording host
+
+# Every module global a constructor reaches: the toolkit's names, the services
+# and the module's own classes that one constructor makes of another.
+RECORDED_GLOBALS = [
+    "tavro", "Qt", "QDir", "QAbstractItemView", "MARGIN_LARGE", "QViewToolBar", "QLabel", "QAction",
+    "QRoundMenu", "QKeySequence", "QKeyCombination", "QHSpacer", "QVLine", "QVSpacer", "QStacked",
+    "QVBox", "QPushButton", "QScrollDelegate", "QFileSystemModel", "FileSystemView",
+    "FolderFirstSortModel", "NoFolderOpenedPage",
+]
+
+
+class _Log(list):
+    """What a constructor did, one line per call, operator, enumeration member
+    read or attribute set; a made object is named by its line (#n)."""
+
+    def describe(self, value):
+        if isinstance(value, _StandIn):
+            return value._label
+        if isinstance(value, _Recorded):
+            return "self"
+        if isinstance(value, list):
+            return "[" + ", ".join(map(self.describe, value)) + "]"
+        if getattr(value, "__self__", None) is not None and isinstance(value.__self__, _Recorded):
+            return "self." + value.__name__
+        return getattr(value, "__qualname__", None) or repr(value)
+
+    def made(self, text):
+        """Records `text` as the making of a new object and returns its label."""
+        self.append(f"#{len(self)} = {text}")
+        return f"#{len(self) - 1}"
+
+
+class _StandIn:
+    """A host object that records every call, operator and enumeration member
+    read made on it. Other attribute reads are not recorded: whether a method
+    is read before or after its arguments is not pinned here."""
+
+    def __init__(self, log, label):
+        self._log, self._label = log, label
+
+    def __getattr__(self, name):
+        if name[0].isupper():  # Qt's enumerations and their members
+            self._log.append(f"{self._label}.{name}")
+        return _StandIn(self._log, f"{self._label}.{name}")
+
+    def __call__(self, *args, **kwargs):
+        d = self._log.describe
+        text = ", ".join([d(a) for a in args] + [f"{k}={d(v)}" for k, v in kwargs.items()])
+        return _StandIn(self._log, self._log.made(f"{self._label}({text})"))
+
+    def __or__(self, other):
+        return _StandIn(self._log, self._log.made(f"{self._label} | {self._log.describe(other)}"))
+
+    def __index__(self):
+        self._log.append(f"index({self._label})")
+        return 3
+
+
+class _Recorded:
+    """Mixed in before a class of the module: what the constructor sets on
+    the object is recorded, and the toolkit's methods it finds are stand-ins."""
+
+    def __getattribute__(self, name):
+        own = object.__getattribute__(self, "__dict__")
+        if name.startswith("__") or name in own or name in vars(type(self).made):
+            return object.__getattribute__(self, name)
+        log = type(self).log
+        if name[0].isupper():
+            log.append(f"self.{name}")
+        return _StandIn(log, f"self.{name}")
+
+    def __setattr__(self, name, value):
+        type(self).log.append(f"self.{name} = {type(self).log.describe(value)}")
+        object.__setattr__(self, name, value)
+
+
+@pytest.fixture
+def constructor_calls(monkeypatch, explorerview):
+    """`constructor_calls(name, *args)`: what constructing the class `name`
+    does with the host, in order, as a list of lines, twice: the module's and
+    that of the same plug-in written in Python (bench/reference.py)."""
+    import Kelpa
+    monkeypatch.syspath_prepend(str(Path(__file__).resolve().parent.parent))
+    from bench import reference
+    log = _Log()
+    base_init = Kelpa.QPluginWidget.__init__
+
+    def plugin_init(self, parent=None):
+        log.append(f"super().__init__({log.describe(parent)})")
+        base_init(self, parent)
+    monkeypatch.setattr(Kelpa.QPluginWidget, "__init__", plugin_init)
+
+    def construct(module, name, args):
+        log.clear()
+        made = getattr(module, name)
+        with monkeypatch.context() as patch:
+            for global_name in RECORDED_GLOBALS:
+                patch.setattr(module, global_name, _StandIn(log, global_name))
+            recorded = type(name, (_Recorded, made), {"made": made, "log": log})
+            recorded(*(_StandIn(log, arg) for arg in args))
+        return list(log)
+
+    return lambda name, *args: (construct(explorerview, name, args), construct(reference, name, args))

@@ -99,6 +99,13 @@ def test_parent_by_position_or_keyword(qtbot, explorerview, tavro_double, how):
     assert panel.parent() is (None if how == "none" else window)
 
 
+@pytest.mark.parametrize("name", ["ExplorerView", "NoFolderOpenedPage"])
+def test_constructor_makes_the_calls_of_its_python_in_the_same_order(qapp, constructor_calls, name):
+    native, python = constructor_calls(name)
+    assert native == python
+    assert len(native) >= 10
+
+
 def test_toolbar_registered_empty_then_filled_in_order(qtbot, explorerview, tavro_double):
     at_registration = []
     tavro_double.window.registerToolBar = lambda bar: at_registration.append((bar, bar.items()))

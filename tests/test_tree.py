@@ -228,6 +228,13 @@ def test_view_right_after_construction(qtbot):
     assert isinstance(view.rootPath(), Path)
 
 
+@pytest.mark.parametrize("name, args", [("FileSystemView", ()), ("FolderFirstSortModel", ("fsModel",))])
+def test_constructor_makes_the_calls_of_its_python_in_the_same_order(qapp, constructor_calls, name, args):
+    native, python = constructor_calls(name, *args)
+    assert native == python  # the filter's flags, too, each read just before its `|`
+    assert native
+
+
 class Spelled:
     """Not a path type at all, but its str() is one."""
 

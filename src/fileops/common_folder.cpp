@@ -2,13 +2,14 @@
 // working folder when the selection designates none.
 #include "fileops/rows.hpp"
 #include "module/frame.hpp"
+#include "module/host.hpp"
 #include "module/names.hpp"
 #include "module/runtime.hpp"
 
 namespace explorerview::fileops {
 namespace {
 
-const Name workingFolder{"workingFolder"}, osp{"osp"}, commonpath{"commonpath"}, workspace{"workspace"};
+const Name workingFolder{"workingFolder"}, osp{"osp"}, commonpath{"commonpath"};
 
 // _commonFolderInSelection(self): the selected folder itself, or the deepest
 // folder that holds everything selected. The parent of a lone file is never
@@ -20,7 +21,7 @@ py::object commonFolderInSelectionBody(Frame& f) {
     py::object common = callMethod(global(osp), commonpath, files);
     py::object commonPath = call(global(names::Path), common);
     if (truth(callMethod(commonPath, names::is_dir))) return commonPath;
-    return callMethod(getAttr(global(names::tavro), workspace), workingFolder);
+    return callMethod(hostWorkspace(), workingFolder);
 }
 
 }  // namespace

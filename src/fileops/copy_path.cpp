@@ -14,13 +14,11 @@ const Name QClipboard{"QClipboard"}, Mode{"Mode"}, Clipboard{"Clipboard"}, mode{
 // for several; an empty selection leaves whatever the clipboard held.
 py::object copyPathOfSelectionBody(Frame& f) {
     py::object files = callMethod(f.self(), names::selection);
-    Py_ssize_t count = PyObject_Size(files.ptr());  // len(files)
-    if (count < 0) throw py::error_already_set();
-    if (count == 0) return py::none();
+    if (length(files) == 0) return py::none();
     // The first list only answered "anything selected?"; the path comes from a
-    // fresh one, element 0 (PyObject_GetItem, so any sequence the panel returns works).
+    // fresh one, element 0 (its __getitem__, so any sequence the panel returns works).
     py::object fresh = callMethod(f.self(), names::selection);
-    py::object first = fresh[py::int_(0)];
+    py::object first = item(fresh, 0);
     py::object pathStr = str(callMethod(first, names::absolute));
     py::object board = callMethod(global(QApplication), clipboard);
     py::object clipboardMode = getAttr(global(QClipboard), Mode, Clipboard);

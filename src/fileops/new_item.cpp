@@ -79,10 +79,7 @@ py::object createBody(Frame& f) {
     py::object folder = callMethod(f.captured(), names::commonFolderInSelection);
     py::object commands = hostCommands();
     // folder / name: nested names nest, an absolute name replaces the folder.
-    PyObject* joined = PyNumber_TrueDivide(folder.ptr(), name.ptr());
-    if (!joined) throw py::error_already_set();
-    py::object target = py::reinterpret_steal<py::object>(joined);
-    runHostCommand(commands, item.command, target);
+    runHostCommand(commands, item.command, divide(folder, name));
     return py::none();
 }
 

@@ -13,7 +13,7 @@ namespace explorerview {
 // The arguments of the running call, after binding (defaults filled in).
 struct Frame {
     const FunctionRow& spec;
-    PyObject* const* args;  // borrowed: spec.params order; never null after binding
+    PyObject* const* args;  // borrowed: spec.params order; a lambda has none and gets the caller's, maybe null
     PyObject* closure;      // borrowed: the function's __closure__ tuple, or null
 
     py::handle arg(std::size_t i) const { return args[i]; }

@@ -9,11 +9,20 @@
 
 namespace explorerview {
 
+// The services object and its parts: only this header reaches them.
+namespace services {
+inline const Name tavro{"tavro"}, commands{"commands"}, execute{"execute"}, window{"window"};
+inline const Name workspace{"workspace"};
+}  // namespace services
+
 // tavro.commands: the registry that runs the host's commands.
-inline py::object hostCommands() { return getAttr(global(names::tavro), names::commands); }
+inline py::object hostCommands() { return getAttr(global(services::tavro), services::commands); }
 
 // tavro.window: the host's main window (prompts, error messages, toolbars).
-inline py::object hostWindow() { return getAttr(global(names::tavro), names::window); }
+inline py::object hostWindow() { return getAttr(global(services::tavro), services::window); }
+
+// tavro.workspace: the host's workspace, which knows the working folder.
+inline py::object hostWorkspace() { return getAttr(global(services::tavro), services::workspace); }
 
 // commands.execute(commandId, args...); the command's result is returned.
 // The registry is a parameter because some bodies fetch it before they work
@@ -23,7 +32,7 @@ inline py::object hostWindow() { return getAttr(global(names::tavro), names::win
 //     return runHostCommand(commands, copyFilesCommand, paths);
 template <class... A>
 py::object runHostCommand(py::handle commands, const Name& commandId, A&&... args) {
-    return callMethod(commands, names::execute, commandId, std::forward<A>(args)...);
+    return callMethod(commands, services::execute, commandId, std::forward<A>(args)...);
 }
 
 }  // namespace explorerview

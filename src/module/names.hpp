@@ -6,11 +6,10 @@
 
 namespace explorerview::names {
 
-// Module globals, read at each use.
-inline const Name tavro{"tavro"}, Path{"Path"}, Qt{"Qt"}, QVBox{"QVBox"}, QLabel{"QLabel"};
+// Module globals, read at each use (the services object `tavro` is in module/host.hpp).
+inline const Name Path{"Path"}, Qt{"Qt"}, QVBox{"QVBox"}, QLabel{"QLabel"};
 
-// The host's services: `tavro.commands.execute(...)`, `tavro.window....` (module/host.hpp).
-inline const Name commands{"commands"}, execute{"execute"}, window{"window"};
+// What bodies ask of the host's window (reached through module/host.hpp).
 inline const Name showTextInputBox{"showTextInputBox"}, then{"then"}, showErrorMessage{"showErrorMessage"};
 
 // The panel's attributes and the methods its handlers call on it.

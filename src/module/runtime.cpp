@@ -2,6 +2,8 @@
 // with keyword arguments.
 #include "module/runtime.hpp"
 
+#include <cassert>
+
 #include "module/function.hpp"
 #include "module/state.hpp"
 
@@ -62,5 +64,16 @@ py::object callWithKeywords(py::handle callable, const Name* method, PyObject** 
     return py::reinterpret_steal<py::object>(result);
 }
 }  // namespace detail
+
+py::object callWithOptional(py::handle callable, py::handle arg, std::initializer_list<Keyword> keywords) {
+    constexpr std::size_t most = 8;
+    assert(keywords.size() <= most);
+    PyObject* stack[2 + most] = {nullptr, arg.ptr()};
+    const Keyword* given[most];
+    std::size_t n = 0;
+    for (const Keyword& keyword : keywords)
+        if (keyword.value) given[n++] = &keyword;
+    return detail::callWithKeywords(callable, nullptr, stack, 1, given, n);
+}
 
 }  // namespace explorerview

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstddef>
+#include <initializer_list>
 #include <type_traits>
 #include <utility>
 
@@ -133,9 +134,87 @@ inline bool truth(py::handle value) {
     return result != 0;
 }
 
-// `str(value)`: always an exact str, even from a str subclass (unlike py::str,
-// which passes a subclass through) and through an overriding __str__.
+// `str(value)`, as Python's str() gives it: a str subclass becomes an exact
+// str (unlike py::str, which passes the subclass through), but a __str__ that
+// returns a str subclass has its result passed through, as Python does.
 inline py::object str(py::handle value) { return detail::ownedOrThrow(PyObject_Str(value.ptr())); }
+
+// ---- Python's literals and operators ---------------------------------------------
+//
+// Each operator is applied as Python applies it (the operands' own methods,
+// the reflected one, NotImplemented) and gives the object Python's expression
+// gives, not only its truth: `if a == b:` is `truth(equal(a, b))`. Operands
+// are evaluated by the caller, so where Python's order of the operands could
+// be seen, a body reads the left one into a local first.
+
+// True or False, owned, for a body's result (as an argument Py_True and
+// Py_False serve as they are).
+inline py::object boolean(bool value) { return py::reinterpret_borrow<py::object>(value ? Py_True : Py_False); }
+
+// An int literal, or a loop counter handed to Python.
+inline py::object integer(Py_ssize_t value) { return detail::ownedOrThrow(PyLong_FromSsize_t(value)); }
+
+// a | b
+inline py::object bitOr(py::handle a, py::handle b) { return detail::ownedOrThrow(PyNumber_Or(a.ptr(), b.ptr())); }
+
+// a / b: for a Path and a name, the name joined to the path.
+inline py::object divide(py::handle a, py::handle b) {
+    return detail::ownedOrThrow(PyNumber_TrueDivide(a.ptr(), b.ptr()));
+}
+
+// a == b
+inline py::object equal(py::handle a, py::handle b) {
+    return detail::ownedOrThrow(PyObject_RichCompare(a.ptr(), b.ptr(), Py_EQ));
+}
+
+// a != b. Two bools differ exactly when they are different objects (the
+// models answer their predicates with bools): no comparison is made for them.
+inline py::object notEqual(py::handle a, py::handle b) {
+    if (PyBool_Check(a.ptr()) && PyBool_Check(b.ptr())) return boolean(!a.is(b));
+    return detail::ownedOrThrow(PyObject_RichCompare(a.ptr(), b.ptr(), Py_NE));
+}
+
+// a < b. Two exact strs are ordered by code points, which is what str's own
+// `<` gives, computed without the detour through the comparison slot (the
+// sort compares names once per pair of rows).
+inline py::object less(py::handle a, py::handle b) {
+    if (PyUnicode_CheckExact(a.ptr()) && PyUnicode_CheckExact(b.ptr())) {
+        int order = PyUnicode_Compare(a.ptr(), b.ptr());
+        if (order == -1 && PyErr_Occurred()) detail::throwPythonError();
+        return boolean(order < 0);
+    }
+    return detail::ownedOrThrow(PyObject_RichCompare(a.ptr(), b.ptr(), Py_LT));
+}
+
+// len(obj) (named apart from pybind11's len, which argument lookup would also find)
+inline Py_ssize_t length(py::handle obj) {
+    Py_ssize_t size = PyObject_Size(obj.ptr());
+    if (size < 0) detail::throwPythonError();
+    return size;
+}
+
+// obj[i], with i an int as the literal in `obj[0]` is: any sequence's or
+// mapping's __getitem__ answers.
+inline py::object item(py::handle obj, Py_ssize_t i) {
+    py::object key = integer(i);
+    return detail::ownedOrThrow(PyObject_GetItem(obj.ptr(), key.ptr()));
+}
+
+// An int-like bound as range() takes it (its __index__); OverflowError
+// beyond what a loop counter holds.
+inline Py_ssize_t asIndex(py::handle obj) {
+    py::object index = detail::ownedOrThrow(PyNumber_Index(obj.ptr()));
+    Py_ssize_t value = PyLong_AsSsize_t(index.ptr());
+    if (value == -1 && PyErr_Occurred()) detail::throwPythonError();
+    return value;
+}
+
+// ---- a call whose keywords are chosen at run time -------------------------------
+
+// callable(arg, keywords...) where which keywords are given is decided at run
+// time: a kw(...) whose value is null is left out, as if not written; the
+// others keep their order.
+py::object callWithOptional(py::handle callable, py::handle arg, std::initializer_list<Keyword> keywords);
 
 // ---- for module exec --------------------------------------------------------------
 

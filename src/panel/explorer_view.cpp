@@ -104,19 +104,121 @@ const FunctionRow deleteHandler{
     .body = deleteBody,
 };
 
+// ---- The actions, one row each ------------------------------------------------
+
+// What an action's `triggered` runs: a method of the panel or of its tree,
+// read when the action is made, or a handler made from its row then.
+struct Handler {
+    const Name* method = nullptr;       // self.<method>, or self.<part>.<method>
+    const Name* part = nullptr;
+    const FunctionRow* made = nullptr;  // instead of a method
+    bool capturesPanel = false;         // the made handler holds the panel (else nothing)
+};
+constexpr Handler panelMethod(const Name& method) { return {&method}; }
+constexpr Handler treeMethod(const Name& method) { return {&method, &names::fileSystemView}; }
+constexpr Handler made(const FunctionRow& row, bool capturesPanel) {
+    return {nullptr, nullptr, &row, capturesPanel};
+}
+
+// A shortcut is a text ("Ctrl+C"), or Ctrl with a key code: "Ctrl++" as text
+// would have to use the separator itself as the key.
+struct Shortcut {
+    const Name* text = nullptr;
+    const Name* controlKey = nullptr;  // Qt.Key.<controlKey>
+};
+constexpr Shortcut noShortcut{};
+constexpr Shortcut typed(const Name& text) { return {&text}; }
+constexpr Shortcut ctrl(const Name& key) { return {nullptr, &key}; }
+
+// Where an action is placed besides its attribute; one action object may sit
+// in several places, and a click in any of them or its shortcut runs it.
+enum Place : unsigned {
+    toolbar = 1,      // the toolbar, after the title and spacer
+    newMenus = 2,     // the toolbar's "New" menu and the context menu's "New" sub-menu
+    contextMenu = 4,  // the context menu, in the row's section
+    tree = 8,         // the tree, so that the shortcut acts on it
+};
+
+struct ActionRow {
+    const Name& attribute;
+    const Name& text;  // translated when the action is made
+    const Name* icon;  // an icon name, or none
+    Shortcut shortcut;
+    Handler handler;
+    unsigned places;
+    const Name* section = nullptr;  // the context menu's section
+};
+
+// The actions, complete: attribute, text, icon, shortcut, what `triggered`
+// runs, where the action is placed.
+const ActionRow newFileOrFolderRow{names::newFileOrFolderAction, newFileOrFolderText, &addIcon, noShortcut,
+                                   panelMethod(showNewFileMenuName), toolbar};
+const ActionRow newFileRow{newFileAction, fileText, &textIcon, noShortcut, panelMethod(newFileName), newMenus};
+const ActionRow newFolderRow{newFolderAction, folderText, &folderIcon, noShortcut, panelMethod(newFolderName),
+                             newMenus};
+const ActionRow selectOpenedFileRow{selectOpenedFileAction, selectOpenedFileText, &locateIcon, noShortcut,
+                                    made(selectOpenedFileHandler, false), toolbar};
+const ActionRow expandSelectedRow{expandSelectedAction, expandSelectedText, &expandAllIcon, ctrl(Key_Plus),
+                                  panelMethod(expandSelectedName), tree | toolbar};
+const ActionRow collapseAllRow{collapseAllAction, collapseAllText, &collapseAllIcon, ctrl(Key_Minus),
+                               treeMethod(collapseAll), tree | toolbar};
+const ActionRow copyRow{copyAction, copyText, &copyIcon, typed(ctrlC), made(copyHandler, true),
+                        contextMenu | tree, &sectionCopyPaste};
+const ActionRow copyPathRow{copyPathAction, copyPathText, nullptr, noShortcut,
+                            panelMethod(copyPathOfSelectionName), contextMenu, &sectionCopyPaste};
+const ActionRow pasteRow{pasteAction, pasteText, &pasteIcon, typed(ctrlV), panelMethod(pasteFilesName),
+                         contextMenu | tree, &sectionCopyPaste};
+const ActionRow deleteRow{deleteAction, deleteText, nullptr, typed(deleteKey), made(deleteHandler, true),
+                          contextMenu | tree, &sectionDelete};
+
+// The table, in the order the constructor makes the actions; each place
+// receives its actions in this order.
+const ActionRow* const actionRows[] = {
+    &newFileOrFolderRow, &newFileRow, &newFolderRow, &selectOpenedFileRow, &expandSelectedRow,
+    &collapseAllRow,     &copyRow,    &copyPathRow,  &pasteRow,            &deleteRow,
+};
+
+// The rows placed in every one of `places`, in table order.
+template <class Use>
+void forEachIn(unsigned places, Use use) {
+    for (const ActionRow* row : actionRows)
+        if ((row->places & places) == places) use(*row);
+}
+
 // ---- Construction helpers ---------------------------------------------------
 
 py::object translated(py::handle self, const Name& text) { return callMethod(self, names::tr, text); }
 
-// QKeySequence(QKeyCombination(Qt.KeyboardModifier.ControlModifier, Qt.Key.<key>)):
-// Ctrl with a key given by its key code; as text, "Ctrl++" would have to use the
-// separator itself as the key.
+// QKeySequence(QKeyCombination(Qt.KeyboardModifier.ControlModifier, Qt.Key.<key>)).
 py::object controlWith(const Name& key) {
     py::object keySequence = global(QKeySequence);
     py::object keyCombination = global(QKeyCombination);
     py::object control = getAttr(global(names::Qt), KeyboardModifier, ControlModifier);
     py::object keyCode = getAttr(global(names::Qt), Key, key);
     return call(keySequence, call(keyCombination, control, keyCode));
+}
+
+py::object handlerFor(py::handle self, py::handle panelCell, const Handler& handler) {
+    if (handler.made) return makeFunction(*handler.made, handler.capturesPanel ? panelCell : py::none());
+    if (handler.part) return getAttr(self, *handler.part, *handler.method);
+    return getAttr(self, *handler.method);
+}
+
+py::handle nameOrNull(const Name* name) { return name ? name->get() : py::handle(); }
+
+// self.<attribute> = QAction(self.tr(text), icon=..., shortcut=..., triggered=...):
+// the handler is read before a key sequence is made, and the keywords come in
+// the order the panel's Python writes them: a text shortcut before
+// `triggered`, a key sequence after it.
+void makeAction(py::handle self, py::handle panelCell, const ActionRow& row) {
+    py::object actionType = global(QAction);
+    py::object text = translated(self, row.text);
+    py::object handler = handlerFor(self, panelCell, row.handler);
+    py::object keys = row.shortcut.controlKey ? controlWith(*row.shortcut.controlKey) : py::object();
+    setAttr(self, row.attribute,
+            callWithOptional(actionType, text,
+                             {kw(icon, nameOrNull(row.icon)), kw(shortcut, nameOrNull(row.shortcut.text)),
+                              kw(names::triggered, handler), kw(shortcut, keys)}));
 }
 
 // QRoundMenu(title, id=...) or, without a title, QRoundMenu(id=...).
@@ -133,6 +235,12 @@ template <class... Extra>
 void callOnPart(py::handle self, const Name& part, const Name& method, const Name& item, const Extra&... extra) {
     py::object receiver = getAttr(self, part);
     callMethod(receiver, method, getAttr(self, item), extra...);
+}
+
+// self.<part>.<method>(<type>()): an item made on the spot and held by the part.
+void addNew(py::handle self, const Name& part, const Name& method, const Name& type) {
+    py::object receiver = getAttr(self, part);
+    callMethod(receiver, method, call(global(type)));
 }
 
 py::object initBody(Frame& f) {
@@ -163,82 +271,36 @@ py::object initBody(Frame& f) {
         callMethod(getAttr(self, titleLabel), setFont, titleFont);
     }
 
-    // 5. The toolbar button that opens the "New" menu.
-    {
-        py::object actionType = global(QAction);
-        py::object text = translated(self, newFileOrFolderText);
-        py::object handler = getAttr(self, showNewFileMenuName);
-        setAttr(self, names::newFileOrFolderAction,
-                call(actionType, text, kw(icon, addIcon), kw(names::triggered, handler)));
-    }
-
-    // 6. The "New" menu of that button.
+    // 5-6. The toolbar button that opens the "New" menu, and that menu.
+    makeAction(self, panelCell, newFileOrFolderRow);
     setAttr(self, names::newFileMenu, roundMenu(self, &newText, explorerNewFileMenu));
 
-    // 7-8. New file, new folder.
-    {
-        py::object actionType = global(QAction);
-        py::object text = translated(self, fileText);
-        py::object handler = getAttr(self, newFileName);
-        setAttr(self, newFileAction, call(actionType, text, kw(icon, textIcon), kw(names::triggered, handler)));
-    }
-    {
-        py::object actionType = global(QAction);
-        py::object text = translated(self, folderText);
-        py::object handler = getAttr(self, newFolderName);
-        setAttr(self, newFolderAction, call(actionType, text, kw(icon, folderIcon), kw(names::triggered, handler)));
-    }
-
-    // 9. Select Opened File: its handler captures nothing.
-    {
-        py::object actionType = global(QAction);
-        py::object text = translated(self, selectOpenedFileText);
-        py::object handler = makeFunction(selectOpenedFileHandler, py::none());
-        setAttr(self, selectOpenedFileAction,
-                call(actionType, text, kw(icon, locateIcon), kw(names::triggered, handler)));
-    }
-
-    // 10. Expand Selected, Ctrl with the plus key.
-    {
-        py::object actionType = global(QAction);
-        py::object text = translated(self, expandSelectedText);
-        py::object handler = getAttr(self, expandSelectedName);
-        py::object keys = controlWith(Key_Plus);
-        setAttr(self, expandSelectedAction,
-                call(actionType, text, kw(icon, expandAllIcon), kw(names::triggered, handler), kw(shortcut, keys)));
-    }
+    // 7-10. New file, new folder, Select Opened File, Expand Selected.
+    for (const ActionRow* row : {&newFileRow, &newFolderRow, &selectOpenedFileRow, &expandSelectedRow})
+        makeAction(self, panelCell, *row);
 
     // 11. Fill the "New" menu, without sections.
-    callOnPart(self, names::newFileMenu, addAction, newFileAction);
-    callOnPart(self, names::newFileMenu, addAction, newFolderAction);
+    forEachIn(newMenus,
+              [&](const ActionRow& row) { callOnPart(self, names::newFileMenu, addAction, row.attribute); });
 
-    // 12. The tree, a child of the panel.
+    // 12-13. The tree, a child of the panel; Collapse all is its own slot.
     {
         py::object viewType = global(FileSystemView);
         setAttr(self, names::fileSystemView, call(viewType, self));
     }
+    makeAction(self, panelCell, collapseAllRow);
 
-    // 13. Collapse all: the tree's own slot, Ctrl with the minus key.
-    {
-        py::object actionType = global(QAction);
-        py::object text = translated(self, collapseAllText);
-        py::object handler = getAttr(self, names::fileSystemView, collapseAll);
-        py::object keys = controlWith(Key_Minus);
-        setAttr(self, collapseAllAction,
-                call(actionType, text, kw(icon, collapseAllIcon), kw(names::triggered, handler), kw(shortcut, keys)));
-    }
-
-    // 14. The tree carries the two actions so that their shortcuts act on it.
-    callOnPart(self, names::fileSystemView, addAction, expandSelectedAction);
-    callOnPart(self, names::fileSystemView, addAction, collapseAllAction);
+    // 14. The tree carries the toolbar's two tree actions so that their shortcuts act on it.
+    forEachIn(toolbar | tree,
+              [&](const ActionRow& row) { callOnPart(self, names::fileSystemView, addAction, row.attribute); });
 
     // 15. The tree's double click and its context menu request.
     {
         py::object signal = getAttr(self, names::fileSystemView, doubleClicked);
         callMethod(signal, connect, getAttr(self, fsItemDoubleClickedName));
-        py::object tree = getAttr(self, names::fileSystemView);
+        py::object view = getAttr(self, names::fileSystemView);
         py::object policy = getAttr(global(names::Qt), ContextMenuPolicy, CustomContextMenu);
-        callMethod(tree, setContextMenuPolicy, policy);
+        callMethod(view, setContextMenuPolicy, policy);
         signal = getAttr(self, names::fileSystemView, customContextMenuRequested);
         callMethod(signal, connect, getAttr(self, showContextMenuName));
     }
@@ -257,63 +319,29 @@ py::object initBody(Frame& f) {
     {
         py::object subMenu = getAttr(self, contextNewFileSubMenu);
         py::list actions;
-        actions.append(getAttr(self, newFileAction));
-        actions.append(getAttr(self, newFolderAction));
+        forEachIn(newMenus, [&](const ActionRow& row) { actions.append(getAttr(self, row.attribute)); });
         callMethod(subMenu, addActions, actions);
         callOnPart(self, names::contextMenu, addMenu, contextNewFileSubMenu, sectionNew);
     }
 
     // 18-21. Copy, Copy Path, Paste, Delete.
-    {
-        py::object actionType = global(QAction);
-        py::object text = translated(self, copyText);
-        py::object handler = makeFunction(copyHandler, panelCell);
-        setAttr(self, copyAction,
-                call(actionType, text, kw(icon, copyIcon), kw(shortcut, ctrlC), kw(names::triggered, handler)));
-    }
-    {
-        py::object actionType = global(QAction);
-        py::object text = translated(self, copyPathText);
-        py::object handler = getAttr(self, copyPathOfSelectionName);
-        setAttr(self, copyPathAction, call(actionType, text, kw(names::triggered, handler)));
-    }
-    {
-        py::object actionType = global(QAction);
-        py::object text = translated(self, pasteText);
-        py::object handler = getAttr(self, pasteFilesName);
-        setAttr(self, pasteAction,
-                call(actionType, text, kw(icon, pasteIcon), kw(shortcut, ctrlV), kw(names::triggered, handler)));
-    }
-    {
-        py::object actionType = global(QAction);
-        py::object text = translated(self, deleteText);
-        py::object handler = makeFunction(deleteHandler, panelCell);
-        setAttr(self, deleteAction, call(actionType, text, kw(shortcut, deleteKey), kw(names::triggered, handler)));
-    }
+    forEachIn(contextMenu, [&](const ActionRow& row) { makeAction(self, panelCell, row); });
 
     // 22. The context menu's entries, then the tree's shortcuts for them.
-    callOnPart(self, names::contextMenu, addAction, copyAction, sectionCopyPaste);
-    callOnPart(self, names::contextMenu, addAction, copyPathAction, sectionCopyPaste);
-    callOnPart(self, names::contextMenu, addAction, pasteAction, sectionCopyPaste);
-    callOnPart(self, names::contextMenu, addAction, deleteAction, sectionDelete);
-    callOnPart(self, names::fileSystemView, addAction, copyAction);
-    callOnPart(self, names::fileSystemView, addAction, pasteAction);
-    callOnPart(self, names::fileSystemView, addAction, deleteAction);
+    forEachIn(contextMenu, [&](const ActionRow& row) {
+        callOnPart(self, names::contextMenu, addAction, row.attribute, *row.section);
+    });
+    forEachIn(contextMenu | tree,
+              [&](const ActionRow& row) { callOnPart(self, names::fileSystemView, addAction, row.attribute); });
 
-    // 23. The toolbar, left to right.
+    // 23. The toolbar, left to right: the title, a spacer, its actions, with a
+    // line between the "New" button and the rest.
     callOnPart(self, names::viewToolBar, addItem, titleLabel);
-    {
-        py::object toolBar = getAttr(self, names::viewToolBar);
-        callMethod(toolBar, addItem, call(global(QHSpacer)));
-    }
-    callOnPart(self, names::viewToolBar, addItem, names::newFileOrFolderAction);
-    {
-        py::object toolBar = getAttr(self, names::viewToolBar);
-        callMethod(toolBar, addItem, call(global(QVLine)));
-    }
-    callOnPart(self, names::viewToolBar, addItem, selectOpenedFileAction);
-    callOnPart(self, names::viewToolBar, addItem, expandSelectedAction);
-    callOnPart(self, names::viewToolBar, addItem, collapseAllAction);
+    addNew(self, names::viewToolBar, addItem, QHSpacer);
+    forEachIn(toolbar, [&](const ActionRow& row) {
+        callOnPart(self, names::viewToolBar, addItem, row.attribute);
+        if (&row == &newFileOrFolderRow) addNew(self, names::viewToolBar, addItem, QVLine);
+    });
 
     // 24-25. The placeholder page and the stack: page 0 placeholder, page 1 tree.
     {
@@ -328,7 +356,7 @@ py::object initBody(Frame& f) {
     {
         py::object boxType = global(names::QVBox);
         py::object toolBar = getAttr(self, names::viewToolBar);
-        py::object layout = call(boxType, toolBar, getAttr(self, names::stacked), kw(spacing, py::int_(0)));
+        py::object layout = call(boxType, toolBar, getAttr(self, names::stacked), kw(spacing, integer(0)));
         callMethod(self, names::setLayout, layout);
     }
 

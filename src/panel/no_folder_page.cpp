@@ -39,7 +39,7 @@ py::object noFolderOpenedPageInitBody(Frame& f) {
     // The lambda captures nothing: the page is never needed to open a folder.
     py::object onPress = makeFunction(openFolderLambda, py::none());
     setAttr(self, openFolderButton, call(pushButton, buttonText, kw(names::triggered, onPress)));
-    callMethod(getAttr(self, openFolderButton), setMaximumWidth, py::int_(300));
+    callMethod(getAttr(self, openFolderButton), setMaximumWidth, integer(300));
 
     py::object vbox = global(names::QVBox);
     py::object labelType = global(names::QLabel);

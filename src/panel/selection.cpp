@@ -30,9 +30,7 @@ py::object selectRowsFlags(py::handle sel) {
     py::object flagType = getAttr(sel, SelectionFlag);
     py::object select = getAttr(sel, SelectionFlag, Select, value);
     py::object rows = getAttr(sel, SelectionFlag, Rows, value);
-    py::object both = py::reinterpret_steal<py::object>(PyNumber_Or(select.ptr(), rows.ptr()));
-    if (!both) throw py::error_already_set();
-    return call(flagType, both);
+    return call(flagType, bitOr(select, rows));
 }
 
 py::object selectBody(Frame& f) {

@@ -36,9 +36,7 @@ py::object workingFolderBody(Frame& f) {
     py::handle self = f.self();
     py::object shown = callMethod(getAttr(self, names::stacked), currentWidget);
     py::object placeholderPage = getAttr(self, names::noFolderOpenedPage);
-    int placeholder = PyObject_RichCompareBool(shown.ptr(), placeholderPage.ptr(), Py_EQ);
-    if (placeholder < 0) throw py::error_already_set();
-    if (placeholder) return py::none();
+    if (truth(equal(shown, placeholderPage))) return py::none();
     return callMethod(getAttr(self, names::fileSystemView), names::rootPath);
 }
 
@@ -50,7 +48,7 @@ py::object expandSelectedBody(Frame& f) {
     py::object itemModel = callMethod(view, model);
     py::object currentRow = callMethod(current, row);
     py::object currentParent = callMethod(current, names::parent);
-    py::object idx = callMethod(itemModel, names::index, currentRow, py::int_(0), kw(names::parent, currentParent));
+    py::object idx = callMethod(itemModel, names::index, currentRow, integer(0), kw(names::parent, currentParent));
     if (truth(callMethod(idx, names::isValid))) callMethod(view, expandRecursively, idx);
     return py::none();
 }

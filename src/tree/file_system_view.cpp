@@ -29,12 +29,8 @@ const Name setColumnHidden{"setColumnHidden"}, setHeaderHidden{"setHeaderHidden"
 const Name setAnimated{"setAnimated"}, setSelectionMode{"setSelectionMode"};
 const Name setDragEnabled{"setDragEnabled"}, setDragDropMode{"setDragDropMode"};
 const Name setEditTriggers{"setEditTriggers"}, setRootIndex{"setRootIndex"};
-
-py::object orOf(py::handle a, py::handle b) {
-    PyObject* result = PyNumber_Or(a.ptr(), b.ptr());
-    if (!result) throw py::error_already_set();
-    return py::reinterpret_steal<py::object>(result);
-}
+const Name noPermission{"You don't have the right permissions to open this directory."};
+const Name notFound{"Directory not found."};
 
 // QDir.Filter.<flag>, with QDir read from the globals at each use.
 py::object dirFilter(const Name& flag) { return getAttr(global(QDir), Filter, flag); }
@@ -46,31 +42,30 @@ py::object viewInitBody(Frame& f) {
     callMethod(f.super(), names::init, f.arg(1));
     call(global(QScrollDelegate), self);  // lives on as the view's child
     setAttr(self, names::fsmodel, call(global(QFileSystemModel), self));
-    callMethod(getAttr(self, names::fsmodel), setReadOnly, py::bool_(false));
-    callMethod(getAttr(self, names::fsmodel), setNameFilterDisables, py::bool_(false));
-    py::object filter = orOf(orOf(orOf(dirFilter(AllEntries), dirFilter(NoSymLinks)),
-                                  dirFilter(NoDotAndDotDot)),
-                             dirFilter(Hidden));
+    callMethod(getAttr(self, names::fsmodel), setReadOnly, Py_False);
+    callMethod(getAttr(self, names::fsmodel), setNameFilterDisables, Py_False);
+    // AllEntries | NoSymLinks | NoDotAndDotDot | Hidden: each flag is read
+    // just before its `|`, left to right.
+    py::object filter = dirFilter(AllEntries);
+    filter = bitOr(filter, dirFilter(NoSymLinks));
+    filter = bitOr(filter, dirFilter(NoDotAndDotDot));
+    filter = bitOr(filter, dirFilter(Hidden));
     callMethod(getAttr(self, names::fsmodel), setFilter, filter);
     py::object sortModelType = global(FolderFirstSortModel);
     setAttr(self, names::sortModel, call(sortModelType, getAttr(self, names::fsmodel)));
     callMethod(self, setModel, getAttr(self, names::sortModel));
-    callMethod(self, sortByColumn, py::int_(0), getAttr(global(names::Qt), SortOrder, AscendingOrder));
-    callMethod(self, setSortingEnabled, py::bool_(false));
+    callMethod(self, sortByColumn, integer(0), getAttr(global(names::Qt), SortOrder, AscendingOrder));
+    callMethod(self, setSortingEnabled, Py_False);
 
     // Only the name column stays; the count is whatever the model reports now.
-    py::object count = callMethod(getAttr(self, names::fsmodel), columnCount);
-    PyObject* countIndex = PyNumber_Index(count.ptr());
-    if (!countIndex) throw py::error_already_set();
-    Py_ssize_t columns = PyLong_AsSsize_t(py::reinterpret_steal<py::object>(countIndex).ptr());
-    if (columns == -1 && PyErr_Occurred()) throw py::error_already_set();
+    Py_ssize_t columns = asIndex(callMethod(getAttr(self, names::fsmodel), columnCount));
     for (Py_ssize_t column = 1; column < columns; ++column)
-        callMethod(self, setColumnHidden, py::int_(column), py::bool_(true));
+        callMethod(self, setColumnHidden, integer(column), Py_True);
 
-    callMethod(self, setHeaderHidden, py::bool_(true));
-    callMethod(self, setAnimated, py::bool_(false));
+    callMethod(self, setHeaderHidden, Py_True);
+    callMethod(self, setAnimated, Py_False);
     callMethod(self, setSelectionMode, getAttr(self, SelectionMode, ExtendedSelection));
-    callMethod(self, setDragEnabled, py::bool_(true));
+    callMethod(self, setDragEnabled, Py_True);
     callMethod(self, setDragDropMode, getAttr(global(QAbstractItemView), DragDropMode, DragDrop));
     callMethod(self, setEditTriggers, getAttr(global(QAbstractItemView), EditTrigger, NoEditTriggers));
     return py::none();
@@ -100,15 +95,15 @@ py::object innermostHandled() {
 // sys.exc_info(), and anything raised meanwhile is chained to it and
 // propagates. Like the interpreter, this sets the innermost handler slot and
 // puts its old value back afterwards, whether or not the host raised.
-py::object showHandledError(py::handle self, const py::error_already_set& error, const char* message) {
+py::object showHandledError(py::handle self, const py::error_already_set& error, const Name& message) {
     struct Handling {
         py::object previous = innermostHandled();
         explicit Handling(py::handle current) { PyErr_SetHandledException(current.ptr()); }
         ~Handling() { PyErr_SetHandledException(previous.ptr()); }
     } handling(error.value());
-    py::object text = callMethod(self, names::tr, py::str(message));
+    py::object text = callMethod(self, names::tr, message);
     callMethod(hostWindow(), names::showErrorMessage, text);
-    return py::bool_(false);
+    return boolean(false);
 }
 
 // setRootPath(self, path, expand=False) -> bool: False only after telling the
@@ -117,19 +112,18 @@ py::object setRootPathBody(Frame& f) {
     py::handle self = f.self();
     try {
         // self.fsmodel.setRootPath(str(path)): the receiver is read before str()
-        // runs, and str() is Python's, so a str subclass arrives as a plain str.
+        // runs, and str() is Python's: a str subclass arrives as a plain str,
+        // unless its own __str__ returns a subclass, which is passed on as is.
         py::object model = getAttr(self, names::fsmodel);
         py::object index = callMethod(model, names::setRootPath, str(f.arg(1)));
         py::object rootIndex = callMethod(getAttr(self, names::sortModel), names::mapFromSource, index);
         callMethod(self, setRootIndex, rootIndex);
         if (truth(f.arg(2))) callMethod(self, names::expand, rootIndex);
-        return py::bool_(true);
+        return boolean(true);
     } catch (py::error_already_set& error) {
         if (error.matches(PyExc_PermissionError))
-            return showHandledError(self, error,
-                                    "You don't have the right permissions to open this directory.");
-        if (error.matches(PyExc_FileNotFoundError))
-            return showHandledError(self, error, "Directory not found.");
+            return showHandledError(self, error, noPermission);
+        if (error.matches(PyExc_FileNotFoundError)) return showHandledError(self, error, notFound);
         throw;
     }
 }
