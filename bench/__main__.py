@@ -10,10 +10,11 @@ import statistics
 import sys
 import tempfile
 
-from . import machinery, startup
+from . import demo_open, machinery, startup
 from .table import Row, format_table
 
 SIZES = (2_000, 20_000, 100_000)
+DEMO_SIZE = 20_000   # entries of the folder the demo host opens
 
 
 def _arguments():
@@ -25,7 +26,7 @@ def _arguments():
     parser.add_argument("--marks", help="the callgrind marks library (built by make bench)")
     parser.add_argument("--scale", type=float, default=1.0,
                         help="scale the operations counted under callgrind")
-    parser.add_argument("--only", choices=["sort", "machinery", "startup"], action="append",
+    parser.add_argument("--only", choices=["sort", "machinery", "startup", "demo"], action="append",
                         help="run only these parts (repeatable)")
     parser.add_argument("--strict", action="store_true",
                         help="exit with status 1 when a target is missed")
@@ -106,13 +107,34 @@ def startup_rows():
     return rows
 
 
+def demo_rows(size, rounds=5):
+    """The demo host's open of a folder: not the module's case, the toolkit's."""
+    from .folders import Folders
+
+    _progress(f"demo: the demo host opening {size:,} entries, {rounds} times")
+    folders = Folders()
+    try:
+        runs = demo_open.measure(folders.folder(size), rounds)
+    finally:
+        folders.close()
+    gui = [run["gui"] for run in runs]
+    provider = [run["provider on the gui"] for run in runs]
+    calls = statistics.median(run["provider calls"] for run in runs)
+    return [
+        Row(f"demo host: open {size:,} entries", gui, "s",
+            note="CPU of the GUI thread, until the window is idle"),
+        Row("  of which the icon provider", provider, "s", "the open",
+            statistics.median(_ratios(provider, gui)), note=f"{calls:,.0f} calls (icons, type names)"),
+    ]
+
+
 def _ratios(case, reference):
     return [a / b for a, b in zip(case, reference)]
 
 
 def main():
     arguments = _arguments()
-    parts = arguments.only or ["sort", "machinery", "startup"]
+    parts = arguments.only or ["sort", "machinery", "startup", "demo"]
     rows, notes = [], []
     if "sort" in parts:
         sizes = [int(size) for size in arguments.sizes.split(",") if size]
@@ -123,6 +145,8 @@ def main():
         notes += [note] if note else []
     if "startup" in parts:
         rows += startup_rows()
+    if "demo" in parts:
+        rows += demo_rows(DEMO_SIZE)
     from PyQt6.QtCore import QT_VERSION_STR, PYQT_VERSION_STR
 
     print(f"explorerview benchmarks: Python {platform.python_version()}, Qt {QT_VERSION_STR}, "

@@ -11,7 +11,7 @@ import pytest
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
-from bench import machinery, sort, startup  # noqa: E402
+from bench import demo_open, machinery, sort, startup  # noqa: E402
 from bench.folders import Folders  # noqa: E402
 from bench.table import format_table  # noqa: E402
 
@@ -55,3 +55,10 @@ def test_startup_measurements_run_in_fresh_interpreters():
     for measured in (execs, built):
         assert all(len(values) == 1 and values[0] > 0 for values in measured.values())
     assert set(memory) == {startup.NATIVE, startup.PYTHON}
+
+
+def test_demo_open_shows_every_entry_and_counts_the_icon_provider(explorerview, folder_tree):
+    root = folder_tree({f"file{i}.txt": "" for i in range(30)})
+    opened = demo_open.open_once(root, settle=0.1, timeout=60)
+    assert opened["rows"] == 30 and opened["gui"] > 0
+    assert opened["provider calls"] >= 30 and opened["provider elsewhere"] >= 0
