@@ -123,6 +123,22 @@ def test_icon_is_optional_and_names_are_checked(qtbot):
         QAction("x", icon="nope")
 
 
+def test_file_types_kept_per_suffix_agree_with_the_mime_database(qtbot):
+    # Asked in this order, a suffix kept from one name ("gz", "1", "md") must not
+    # answer for a name that a longer or whole-name pattern decides.
+    from Kelpa.fileicons import NameOnlyIconProvider
+    names = ["a.gz", "b.tar.gz", "X.TAR.GZ", "notes.md", "README.md", "page.1", "lib.so.1",
+             "x.c", "x.C", "Makefile", "Makefile.am", "x.py", "SConscript.py", "old.txt~",
+             "noext", "dotted.", ".bashrc"]
+    provider, mimes = NameOnlyIconProvider(), QtCore.QMimeDatabase()
+    by_name = QtCore.QMimeDatabase.MatchMode.MatchExtension
+    for path in [f"/nowhere/{name}" for name in names] * 2:
+        info = QtCore.QFileInfo(path)
+        expected = mimes.mimeTypeForFile(info.fileName(), by_name)
+        assert provider.type(info) == expected.comment(), path
+        assert provider.icon(info).name() in {expected.iconName(), expected.genericIconName(), ""}
+
+
 # ---------------------------------------------------------------- menus
 
 def _entries(menu):
