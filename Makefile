@@ -52,6 +52,7 @@ install: build
 
 clean:
 	rm -rf $(BUILD) build-* _skbuild dist *.egg-info
+	rm -rf demo-screenshot.png .hypothesis
 
 # Further targets (benchmarks, sanitizers, fuzzing) live in their own files.
 -include mk/*.mk

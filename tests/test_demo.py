@@ -469,6 +469,17 @@ def test_make_demo_opens_a_folder_with_any_name(explorerview, tmp_path, name):
     assert shot.is_file()
 
 
+def test_make_clean_leaves_only_the_sources(tmp_path):
+    shutil.copy(REPO / "Makefile", tmp_path)
+    make_tree(tmp_path, ["build/Tavro_Workspace/m.so", "build-asan/x", "_skbuild/x", "dist/x.whl",
+                         "explorerview.egg-info/PKG-INFO", "demo-screenshot.png",
+                         ".hypothesis/examples/x", "src/keep.cpp"])
+    run = subprocess.run(["make", "clean"], cwd=tmp_path, env=_headless_environment(),
+                         capture_output=True, text=True, timeout=60)
+    assert run.returncode == 0, run.stderr
+    assert sorted(os.listdir(tmp_path)) == ["Makefile", "src"]
+
+
 def test_demo_refuses_a_missing_folder(tmp_path):
     run = subprocess.run([sys.executable, "-m", "Tavro", str(tmp_path / "nope")],
                          cwd=tmp_path, capture_output=True, text=True, timeout=300)
@@ -478,9 +489,11 @@ def test_demo_refuses_a_missing_folder(tmp_path):
 
 # ---------------------------------------------------------------- under a real X server
 
-ICONS_UNDER_X = r"""
+DEMO_UNDER_X = r"""
 import json, sys
 from PyQt6.QtCore import Qt
+from PyQt6.QtGui import QColor, QIcon
+from PyQt6.QtTest import QTest
 from PyQt6.QtWidgets import QApplication, QMenu, QToolButton
 from Tavro import tavro
 from Tavro.app import _wait_for_folder
@@ -519,7 +532,36 @@ for action in bar.actions():
 menu = window.panel()._fileSystemViewContextMenu
 entries = [*menu.actions(), *(a for m in menu.findChildren(QMenu) for a in m.actions())]
 menus = {a.text(): painted(a.icon()) for a in entries if getattr(a, "iconName", lambda: None)()}
-print(json.dumps({"platform": app.platformName(), "rows": rows, "buttons": buttons, "menus": menus}))
+
+def darkness(icon, mode):
+    # How dark the picture's drawn pixels are, 0 (white) to 255 (black).
+    image = icon.pixmap(16, 16, mode).toImage()
+    pixels = [QColor.fromRgba(image.pixel(x, y)) for x in range(16) for y in range(16)]
+    cover = sum(p.alphaF() for p in pixels)
+    return sum(p.alphaF() * (255 - p.lightness()) for p in pixels) / cover
+shades = {a.text(): [darkness(a.icon(), mode) for mode in (QIcon.Mode.Normal, QIcon.Mode.Disabled)]
+          for a in bar.actions() if a.isVisible() and not a.icon().isNull()}
+
+# The keyboard: Return and Enter open the current row as a double click does.
+panel = window.panel()
+root = tavro.workspace.workingFolder()
+row = lambda name: model.mapFromSource(view.fsmodel.index(str(root / name)))
+window.activateWindow()
+view.setFocus()
+keys = {}
+for name, key, modifier in (("README.md", Qt.Key.Key_Return, Qt.KeyboardModifier.NoModifier),
+                            ("main.py", Qt.Key.Key_Enter, Qt.KeyboardModifier.KeypadModifier),
+                            ("src", Qt.Key.Key_Return, Qt.KeyboardModifier.NoModifier)):
+    view.setCurrentIndex(row(name))
+    QTest.keyClick(view, key, modifier)
+    keys[name] = [str(commands.openedFile), view.isExpanded(row(name))]
+# Copy Path says what it copied.
+panel.select([root / "notes.txt"])
+panel._copyPathAction.trigger()
+QTest.qWait(50)
+status = window.statusBar().currentMessage()
+print(json.dumps({"platform": app.platformName(), "rows": rows, "buttons": buttons, "menus": menus,
+                  "shades": shades, "keys": keys, "copy path": status}))
 """
 
 
@@ -532,9 +574,10 @@ def run_under_x(script, *args, timeout=120):
                           env=environment, capture_output=True, text=True, timeout=timeout)
 
 
-def test_tree_rows_and_toolbar_buttons_paint_icons_under_x(explorerview, folder_tree):
-    root = folder_tree({"README.md": "# r", "main.py": "", "notes.txt": "", "src/": None})
-    run = run_under_x(ICONS_UNDER_X, root)
+def test_demo_under_x_paints_icons_opens_from_the_keyboard_and_says_what_it_copied(
+        explorerview, folder_tree):
+    root = folder_tree({"README.md": "# r", "main.py": "", "notes.txt": "", "src/x.py": ""})
+    run = run_under_x(DEMO_UNDER_X, root)
     assert run.returncode == 0, run.stderr
     seen = json.loads(run.stdout.splitlines()[-1])
     assert seen["platform"] == "xcb"
@@ -546,3 +589,11 @@ def test_tree_rows_and_toolbar_buttons_paint_icons_under_x(explorerview, folder_
     assert sorted(seen["menus"]) == ["Copy", "Paste"]
     for kind in ("rows", "buttons", "menus"):
         assert all(name and n > 2 for name, n in seen[kind].values()), seen[kind]
+    # An enabled button's picture is darker than any disabled one's.
+    enabled, disabled = zip(*seen["shades"].values())
+    assert min(enabled) > max(disabled), seen["shades"]
+    # A file opens from the keyboard; a folder opens in the tree and opens no file.
+    assert seen["keys"] == {"README.md": [str(root / "README.md"), False],
+                            "main.py": [str(root / "main.py"), False],
+                            "src": [str(root / "main.py"), True]}
+    assert seen["copy path"] == f"Copied path {root / 'notes.txt'}"

@@ -6,11 +6,16 @@ a bare X display names "hicolor", which has almost no pictures, and offscreen
 names none, so the same window looked different on each. Adwaita ships PNGs,
 which Qt reads without its SVG plug-in. Each name still falls back to one of
 the style's standard pixmaps on a machine without the theme.
+
+Adwaita's arrows are as light a grey as a disabled button's picture, so an
+enabled "Expand Selected" looked disabled. Those pictures are drawn in the
+palette's button text colour instead, as the theme's symbolic icons are: dark
+when enabled, the palette's disabled text colour when not.
 """
 import os
 from pathlib import Path
 
-from PyQt6.QtGui import QIcon
+from PyQt6.QtGui import QGuiApplication, QIcon, QIconEngine, QPainter, QPalette, QPixmap
 from PyQt6.QtWidgets import QApplication, QStyle
 
 SP = QStyle.StandardPixmap
@@ -28,6 +33,9 @@ ICONS = {
     "copy": (("edit-copy",), SP.SP_FileDialogDetailedView),
     "paste": (("edit-paste",), SP.SP_FileDialogListView),
 }
+
+# Names whose theme pictures are drawn in the text colour.
+TINTED = {"expandAll", "collapseAll"}
 
 _theme_set = False
 
@@ -62,8 +70,42 @@ def icon(name):
     for theme_name in theme_names:
         found = QIcon.fromTheme(theme_name)
         if not found.isNull():
-            return found
+            return QIcon(_TextColoured(found)) if name in TINTED else found
     app = QApplication.instance()
     if isinstance(app, QApplication):
         return app.style().standardIcon(fallback)
     return QIcon()
+
+
+class _TextColoured(QIconEngine):
+    """A theme icon's shape filled with the palette's button text colour of the
+    mode asked for; it keeps the theme name the picture came from."""
+
+    def __init__(self, source):
+        super().__init__()
+        self._source = source
+
+    def pixmap(self, size, mode, state):
+        shape = self._source.pixmap(size, QIcon.Mode.Normal, state)
+        if shape.isNull():
+            return shape
+        group = (QPalette.ColorGroup.Disabled if mode == QIcon.Mode.Disabled
+                 else QPalette.ColorGroup.Active)
+        coloured = QPixmap(shape)
+        painter = QPainter(coloured)
+        painter.setCompositionMode(QPainter.CompositionMode.CompositionMode_SourceIn)
+        painter.fillRect(coloured.rect(), QGuiApplication.palette().color(group, QPalette.ColorRole.ButtonText))
+        painter.end()
+        return coloured
+
+    def paint(self, painter, rect, mode, state):
+        painter.drawPixmap(rect, self.pixmap(rect.size(), mode, state))
+
+    def availableSizes(self, mode=QIcon.Mode.Normal, state=QIcon.State.Off):
+        return self._source.availableSizes(QIcon.Mode.Normal, state)
+
+    def iconName(self):
+        return self._source.name()
+
+    def clone(self):
+        return _TextColoured(self._source)

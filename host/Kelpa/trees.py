@@ -1,10 +1,15 @@
-"""QTreeView whose recursive expand also opens folders not read yet.
+"""QTreeView whose recursive expand also opens folders not read yet, and whose
+Return key opens the current row as a double click does.
 
 Qt's `expandRecursively` opens only the levels a lazily loading model (such as
 the file system model) has already fetched, so each press of "Expand" went
 one level deeper. Here the expand carries on as the model delivers rows, up to
 EXPAND_LIMIT rows, and says in the window's status bar when it is done or why
 it stopped.
+
+Qt's tree answers Return and Enter only with `activated`, which plug-ins that
+open items on `doubleClicked` never hear; file managers open the current item
+with either key, so here they act on the current row as a double click on it.
 """
 from PyQt6 import QtWidgets
 from PyQt6.QtCore import QPersistentModelIndex, Qt, pyqtSignal
@@ -30,6 +35,19 @@ class QTreeView(QtWidgets.QTreeView):
         if index.isValid() and self.model() is not None:
             self._expansion = _Expansion(self, index, depth)
             self._expansion.start()
+
+    def keyPressEvent(self, event):
+        index = self.currentIndex()
+        if (event.key() in (Qt.Key.Key_Return, Qt.Key.Key_Enter) and index.isValid()
+                and self.state() != self.State.EditingState):
+            event.accept()
+            self.doubleClicked.emit(index)
+            # What a double click does to the row itself: a folder opens or closes.
+            if (self.expandsOnDoubleClick() and self.itemsExpandable()
+                    and self.model().hasChildren(index)):
+                self.setExpanded(index, not self.isExpanded(index))
+            return
+        super().keyPressEvent(event)
 
     def collapseAll(self):
         self._stopExpanding()

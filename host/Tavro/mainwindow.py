@@ -4,8 +4,8 @@ from pathlib import Path
 
 from PyQt6.QtCore import Qt
 from PyQt6.QtGui import QAction, QKeySequence
-from PyQt6.QtWidgets import (QFileDialog, QMainWindow, QMessageBox, QProgressDialog,
-                             QSplitter)
+from PyQt6.QtWidgets import (QApplication, QFileDialog, QMainWindow, QMessageBox,
+                             QProgressDialog, QSplitter)
 
 from . import explorer
 from .viewer import FileViewer
@@ -35,6 +35,9 @@ class MainWindow(QMainWindow):
         self.setCentralWidget(splitter)
         self._buildMenus()
         self.statusBar().showMessage("Ready")
+        # Copy Path writes the clipboard itself and says nothing: the window
+        # tells the user when the clipboard now holds the selected path.
+        QApplication.clipboard().dataChanged.connect(self._clipboardChanged)
 
     def _buildMenus(self):
         menu = self.menuBar().addMenu("&File")
@@ -47,6 +50,13 @@ class MainWindow(QMainWindow):
         quit_action.setShortcut(QKeySequence.StandardKey.Quit)
         quit_action.triggered.connect(lambda _checked=False: self.close())
         menu.addAction(quit_action)
+
+    def _clipboardChanged(self):
+        text = QApplication.clipboard().text()
+        if self._panel is None or not text:
+            return
+        if text in (str(path.absolute()) for path in self._panel.selection()[:1]):
+            self.status(f"Copied path {text}")
 
     def _folderChanged(self, folder):
         self.setWindowTitle(f"{folder.name or folder} - {TITLE}" if folder else TITLE)
