@@ -164,9 +164,10 @@ def test_paste_command_problems(host, folder_tree, copied, folder, message):
     assert (root / "x.txt").read_text() == "x"
 
 
+@pytest.mark.parametrize("cwd", ["working folder", "elsewhere"])
 @pytest.mark.parametrize("typed", ["docs", "./docs", "sub/../docs", "~/docs"])
 def test_paste_into_a_relative_folder_means_the_working_folder(host, folder_tree, monkeypatch,
-                                                               typed):
+                                                               typed, cwd):
     services, ui, commands = host
     elsewhere = folder_tree(["docs/"])
     monkeypatch.chdir(elsewhere)
@@ -175,6 +176,8 @@ def test_paste_into_a_relative_folder_means_the_working_folder(host, folder_tree
     services.workspace.onWorkingFolderChanged(commands.enterFolder)
     commands.setWorkingFolder(root)
     assert Path.cwd() == root    # where the explorer checks the typed folder, too
+    if cwd == "elsewhere":       # the host's rule holds wherever the process stands
+        monkeypatch.chdir(elsewhere)
     services.commands.execute("Nodra.copyFiles", [root / "x.txt"])
     services.commands.execute("Nodra.pasteFiles", Path(typed))
     assert os.listdir(root / "docs") == ["x.txt"] and os.listdir(elsewhere / "docs") == []
@@ -217,6 +220,14 @@ def panel_host(qtbot, explorerview, host, folder_tree, wait_folder_loaded):
 def test_a_drop_copies_like_paste_and_says_so(qtbot, panel_host):
     root, view, index_of, ui, _ = panel_host
     dest = root / "dest"
+    # The tree drops beside a file row, into its folder; the model itself never
+    # takes a file as the folder to copy into.
+    from PyQt6.QtCore import QMimeData, Qt, QUrl
+    data = QMimeData()
+    data.setUrls([QUrl.fromLocalFile(str(root / "pkg"))])
+    on_file = (Qt.DropAction.CopyAction, -1, -1, view.fsmodel.index(str(root / "a.txt")))
+    assert not view.fsmodel.canDropMimeData(data, *on_file)
+    assert not view.fsmodel.dropMimeData(data, *on_file)
     expected = [("a.txt", "1"), ("a (copy).txt", "2")]
     for name, content in expected:
         (root / "a.txt").write_text(content)
@@ -289,6 +300,19 @@ def test_delete_records_each_original_path(host, data_home, tmp_path, request, v
         os.fsencode(root / name): {"b.txt": b"dir"} if name == "dir" else content[name]
         for name in TRASHED_NAMES}
     assert ui.notes[-1] == ("status", f"Moved {len(TRASHED_NAMES)} items from {root} to the trash.")
+
+
+def test_delete_uses_the_trash_of_the_data_home_set_now(host, folder_tree, data_home, tmp_path,
+                                                       monkeypatch):
+    services, _, _ = host
+    root = folder_tree(["a.txt", "b.txt"])
+    services.commands.execute("Nodra.deleteFiles", [root / "a.txt"])
+    later = tmp_path / "later-data"
+    monkeypatch.setenv("XDG_DATA_HOME", str(later))
+    services.commands.execute("Nodra.deleteFiles", [root / "b.txt"])
+    assert errors_of(services) == []
+    assert list(trash_records(data_home / "Trash")) == [os.fsencode(root / "a.txt")]
+    assert list(trash_records(later / "Trash")) == [os.fsencode(root / "b.txt")]
 
 
 def test_delete_asks_first_and_keeps_files_when_declined(host, folder_tree, data_home):
