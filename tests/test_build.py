@@ -173,7 +173,7 @@ def test_editors_see_the_stub(request, tmp_path, tmp_path_factory, build_folder,
                env=clean_environment(PYTHONPATH=os.pathsep.join(map(str, [*path, HOST]))))
     answers = json.loads(done.stdout)
     [(signature, stub)] = answers["select"]
-    assert signature == "select(paths: List[Path])"
+    assert signature == "select(paths: list[_PathT]) -> None"
     assert Path(stub).parent.parent in {Path(p) for p in path} | {site_packages(python)}
     assert answers["workingFolder()"] == ["NoneType", "Path"]
     if layout.startswith("cmake"):  # the host's own package is still seen

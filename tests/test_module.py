@@ -473,6 +473,14 @@ def test_wraps_and_pickle_by_reference(explorerview, native):
         pickle.dumps(native("ExplorerView._pasteFiles.doPaste")[0])
 
 
+# The stub annotates every parameter and return, and spells a path parameter as
+# what the method accepts (anything whose str() is a path); the functions keep
+# their own annotation strings. Function annotation -> the stub's, where they differ.
+STUB_PARAMETER = {"Path": "str | os.PathLike[str]", "Path | None": "str | os.PathLike[str] | None",
+                  "List[Path]": "list[_PathT]"}
+STUB_RETURN = {"List[Path]": "list[Path]"}
+
+
 def test_type_stub_matches_the_functions(explorerview):
     tree = ast.parse(STUB.read_text())
     stub_classes = {node.name: node for node in tree.body if isinstance(node, ast.ClassDef)}
@@ -488,10 +496,15 @@ def test_type_stub_matches_the_functions(explorerview):
             args = d.args.args
             assert [a.arg for a in args] == list(real.parameters)
             assert [ast.literal_eval(v) for v in d.args.defaults] == list(vars(cls)[d.name].__defaults__ or ())
-            for a in args:
+            for a in args[1:]:   # all but self
                 expected = real.parameters[a.arg].annotation
-                assert (ast.unparse(a.annotation) if a.annotation else inspect.Parameter.empty) == expected
-            assert (ast.unparse(d.returns) if d.returns else inspect.Signature.empty) == real.return_annotation
+                assert a.annotation, f"{name}.{d.name}({a.arg})"
+                if expected is not inspect.Parameter.empty:
+                    assert ast.unparse(a.annotation) == STUB_PARAMETER.get(expected, expected)
+            assert d.returns, f"{name}.{d.name}"
+            expected = real.return_annotation
+            assert ast.unparse(d.returns) == (
+                "None" if expected is inspect.Signature.empty else STUB_RETURN.get(expected, expected))
 
 
 # ------------------------------------------------------------------ the module after import
