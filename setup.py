@@ -16,6 +16,7 @@ from skbuild import setup
 BUILDS = not {"build", "build_ext", "bdist_wheel", "install", "develop"}.isdisjoint(sys.argv[1:])
 
 setup(
-    packages=["Tavro_Workspace"] if BUILDS else [],
+    # Tavro_Workspace-stubs: the stub for type checkers, beside the package (CMakeLists.txt says why).
+    packages=["Tavro_Workspace", "Tavro_Workspace-stubs"] if BUILDS else [],
     cmake_languages=("CXX",),
 )

@@ -113,9 +113,12 @@ def test_cmake_install_places_module_in_plugin_package(host_install):
 
 def test_wheel_holds_the_module_and_its_stubs(wheel):
     names = {name for name in zipfile.ZipFile(wheel).namelist() if ".dist-info/" not in name}
-    # The package stays a namespace the host owns: no __init__.py of ours.
+    # The package stays a namespace the host owns: no __init__.py of ours, and
+    # the marker that type checkers need sits in a partial stub package beside it.
     assert names == {f"Tavro_Workspace/{MODULE_FILE}", "Tavro_Workspace/explorerview.pyi",
-                     "Tavro_Workspace/__init__.pyi"}
+                     "Tavro_Workspace/__init__.pyi", "Tavro_Workspace-stubs/explorerview.pyi",
+                     "Tavro_Workspace-stubs/py.typed"}
+    assert zipfile.ZipFile(wheel).read("Tavro_Workspace-stubs/py.typed") == b"partial\n"
 
 
 def test_wheel_installed_in_a_venv_runs_with_the_host(wheel_venv, tmp_path):
@@ -190,3 +193,108 @@ def test_stub_agrees_with_the_module(build_folder, tmp_path):
     run([PYTHON, "-m", "mypy.stubtest", "Tavro_Workspace.explorerview",
          "--allowlist", ROOT / "tests" / "stubtest_allowlist.txt"],
         cwd=tmp_path, env=clean_environment(MYPYPATH=path, PYTHONPATH=path, QT_QPA_PLATFORM="offscreen"))
+
+
+# A host's plug-in code as its authors type it, using every public method; the
+# checkers read the stub and must find nothing to complain about.
+TYPED_HOST = """
+import os
+from pathlib import Path, PurePath
+
+from Kelpa import QApplication, QWidget
+from Tavro_Workspace.explorerview import ExplorerView, FileSystemView
+
+
+def use(folder: Path, parent: QWidget | None) -> list[Path]:
+    panel = ExplorerView(parent)
+    panel.setWorkingFolder(folder)
+    panel.setWorkingFolder(str(folder))
+    panel.setWorkingFolder(PurePath(folder))
+    panel.setWorkingFolder(None)
+    opened: Path | None = panel.workingFolder()
+    panel.select([folder / "README.md"])
+    panel.select([str(folder / "README.md")])
+    mixed: list[str | os.PathLike[str]] = ["a.txt", folder]
+    panel.select(mixed)
+    panel.select([])
+    view = FileSystemView(panel)
+    shown: bool = view.setRootPath(folder, expand=True) and view.setRootPath(os.fspath(folder))
+    root: Path = view.rootPath()
+    print(opened, shown, root)
+    return panel.selection()
+
+
+app = QApplication([])
+use(Path.cwd(), None)
+"""
+# In the host's own package, its __init__.py is read beside the stub.
+TYPED_HOST_PACKAGE = """
+import Tavro_Workspace
+version: str = Tavro_Workspace.HOST_VERSION
+"""
+# The toolkit and services stand-ins are plain untyped Python: their own bodies
+# are not what is checked, only what the host script and the stub use of them.
+MYPY_CONFIG = """
+[mypy]
+strict = True
+[mypy-Kelpa,Kelpa.*,Tavro,Tavro.*]
+follow_imports = silent
+"""
+PYRIGHT = "1.1.414"
+
+
+@pytest.fixture(scope="module")
+def pyright():
+    """pyright from the npm registry, kept in the user's cache between runs;
+    a skip where Node or the registry cannot be reached."""
+    npm = shutil.which("npm")
+    if not npm or not shutil.which("node"):
+        pytest.skip("pyright needs Node and npm, not installed here")
+    cache = Path(os.environ.get("XDG_CACHE_HOME") or Path.home() / ".cache") / "explorerview-tests"
+    folder = cache / f"pyright-{PYRIGHT}"
+    program = folder / "node_modules" / ".bin" / "pyright"
+    if not program.exists():
+        done = subprocess.run([npm, "install", "--prefix", folder, "--no-audit", "--no-fund",
+                               "--fetch-retries=1", "--fetch-timeout=60000", f"pyright@{PYRIGHT}"],
+                              capture_output=True, text=True, env=tool_environment(), timeout=600)
+        if done.returncode != 0:
+            pytest.skip(f"npm could not install pyright@{PYRIGHT}: {done.stderr.strip()[-300:]}")
+    return program
+
+
+@pytest.mark.parametrize("checker", ["mypy", "pyright"])
+@pytest.mark.parametrize("layout", ["wheel in a venv", "cmake --install into the host's package"])
+def test_type_checkers_find_nothing_in_a_typed_host(request, tmp_path, tmp_path_factory, wheel_venv,
+                                                    checker, layout):
+    # Run from the venv the wheel went into, as an editor runs them for a project.
+    python = wheel_venv / "bin" / "python"
+    script = tmp_path / "host_script.py"
+    paths = [HOST]
+    if layout.startswith("cmake"):
+        paths.insert(0, request.getfixturevalue("host_install"))
+        script.write_text(TYPED_HOST + TYPED_HOST_PACKAGE)
+    else:
+        script.write_text(TYPED_HOST)
+    # The stub itself is checked in strict mode too: errors in an installed
+    # package are not reported, so a copy of it is a file of the project.
+    stub = Path("stub", "explorerview.pyi")
+    (tmp_path / "stub").mkdir()
+    shutil.copy(ROOT / "src" / "explorerview.pyi", tmp_path / stub)
+    if checker == "mypy":
+        (tmp_path / "mypy.ini").write_text(MYPY_CONFIG)
+        done = subprocess.run(
+            [python, "-m", "mypy", "--config-file", "mypy.ini", "--cache-dir",
+             tmp_path_factory.getbasetemp() / "mypy-cache", script.name, stub],
+            cwd=tmp_path, capture_output=True, text=True,
+            env=clean_environment(MYPYPATH=os.pathsep.join(map(str, paths))))
+        assert done.returncode == 0 and done.stdout.startswith("Success: no issues"), done.stdout
+    else:
+        program = request.getfixturevalue("pyright")
+        (tmp_path / "pyrightconfig.json").write_text(json.dumps({
+            "typeCheckingMode": "strict", "pythonVersion": "3.11",
+            "include": [script.name, str(stub)], "extraPaths": [str(p) for p in paths]}))
+        done = subprocess.run([program, "--outputjson", "--pythonpath", python],
+                              cwd=tmp_path, capture_output=True, text=True, env=clean_environment())
+        report = json.loads(done.stdout)
+        assert report["summary"]["errorCount"] == 0, report["generalDiagnostics"]
+        assert report["summary"]["filesAnalyzed"] == 2
