@@ -24,8 +24,6 @@ _BY_NAME = QMimeDatabase.MatchMode.MatchExtension
 # "*.ext" with one plain suffix: such a pattern matches a name exactly when the
 # name's last suffix is that one.
 _ONE_SUFFIX = re.compile(r"\*\.[^.*?\[\]]+")
-
-
 _WILDCARD = re.compile(r"[*?\[]")
 
 

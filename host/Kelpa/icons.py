@@ -94,7 +94,8 @@ class _TextColoured(QIconEngine):
         coloured = QPixmap(shape)
         painter = QPainter(coloured)
         painter.setCompositionMode(QPainter.CompositionMode.CompositionMode_SourceIn)
-        painter.fillRect(coloured.rect(), QGuiApplication.palette().color(group, QPalette.ColorRole.ButtonText))
+        colour = QGuiApplication.palette().color(group, QPalette.ColorRole.ButtonText)
+        painter.fillRect(coloured.rect(), colour)
         painter.end()
         return coloured
 
