@@ -77,13 +77,16 @@ def run_child(explorerview):
     build = Path(explorerview.__file__).resolve().parents[1]
     host = Path(__file__).resolve().parents[1] / "host"
 
-    def run(code, imported=True):
+    def run(code, imported=True, debug_malloc=False, timeout=300):
         script = PRELUDE + ("import Tavro_Workspace.explorerview as m\n" if imported else "") + textwrap.dedent(code)
         env = dict(os.environ, PYTHONPATH=f"{build}:{host}", QT_QPA_PLATFORM="offscreen")
-        result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, env=env, timeout=300)
+        if debug_malloc:  # freed memory is poisoned: a use after free crashes at once
+            env.setdefault("PYTHONMALLOC", "debug")  # the sanitizer run keeps its own allocator
+        result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, env=env, timeout=timeout)
         if result.returncode < 0:
             pytest.fail(f"killed by {signal.Signals(-result.returncode).name}\n{result.stderr[-3000:]}")
         assert result.returncode == 0, result.stderr[-3000:]
+        return result.stdout
 
     return run
 
@@ -132,6 +135,38 @@ def test_package_replacing_itself_in_sys_modules_during_exec(run_child, package,
         import Tavro_Workspace.explorerview as m
         assert m.{name} is real.{name}
     """, imported=False)
+
+
+# The from-list handed to the import system is the import system's to keep
+# and change: an __import__ that keeps it, and empties it from the returned
+# module's first attribute read, changes nothing that exec binds.
+def test_import_system_emptying_the_from_list_it_was_given(run_child):
+    run_child("""
+        import builtins
+        original, kept, loaded, junk = builtins.__import__, [], [], []
+
+        class Emptying(types.ModuleType):
+            def __getattribute__(self, name):
+                for names in kept:
+                    names.clear()
+                gc.collect()
+                junk.extend([n] * 3 for n in range(300))
+                return getattr(loaded[0], name)
+
+        def importing(name, globals=None, locals=None, fromlist=(), level=0):
+            module = original(name, globals, locals, fromlist, level)
+            if name != "Kelpa" or not fromlist:
+                return module
+            kept.append(fromlist)
+            loaded.append(module)
+            return Emptying(name)
+
+        builtins.__import__ = importing
+        import Tavro_Workspace.explorerview as m
+        builtins.__import__ = original
+        assert kept and kept[0] == [], kept
+        assert (m.QWidget, m.QClipboard) == (loaded[0].QWidget, loaded[0].QClipboard)
+    """, imported=False, debug_malloc=True)
 
 
 # Endless recursion through native methods only (no Python frame between
