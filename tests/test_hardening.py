@@ -230,3 +230,33 @@ def test_select_list_changed_by_its_items(run_child, methods):
             m.ExplorerView.select(panel(type("View", (), VIEW)()), paths)
             assert len(paths) in (0, 50), paths
     """))
+
+
+# A daemon thread still inside a native method when the interpreter exits is
+# ended by the interpreter as it ends threads running Python code: the thread
+# unwinds, and the process exits normally.
+THREAD_EXITS = {
+    "setRootPath, in str() of its path": "m.FileSystemView.setRootPath, (types.SimpleNamespace(fsmodel=Model()), Busy())",
+    "select, binding a keyword": "functools.partial(m.ExplorerView.select, panel(None), **{Busy('paths'): []}), ()",
+}
+
+
+@pytest.mark.parametrize("call", THREAD_EXITS.values(), ids=THREAD_EXITS.keys())
+def test_daemon_thread_inside_a_method_at_exit(run_child, call):
+    run_child(timeout=60, code=f"""
+        import functools, threading, time
+        entered = threading.Event()
+
+        class Busy(str):  # a path, and a keyword name
+            def __str__(self):
+                entered.set()
+                while True:
+                    time.sleep(0.001)
+            def __eq__(self, other):
+                return self.__str__()
+            __hash__ = str.__hash__
+
+        target, args = {call}
+        threading.Thread(target=target, args=args, daemon=True).start()
+        entered.wait()
+    """)

@@ -167,8 +167,9 @@ py::object runningBuiltins() noexcept {
     return running ? py::reinterpret_borrow<py::object>(running->builtins) : py::object();
 }
 
-PyObject* functionVectorcall(PyObject* callable, PyObject* const* args, std::size_t nargsf,
-                             PyObject* kwnames) noexcept {
+// Not noexcept: a thread that the interpreter ends while it runs here unwinds
+// through this function (see errors::runBody).
+PyObject* functionVectorcall(PyObject* callable, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
     FunctionObject* fn = reinterpret_cast<FunctionObject*>(callable);
     const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
     const bool keywords = kwnames && PyTuple_GET_SIZE(kwnames) > 0;

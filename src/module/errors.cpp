@@ -6,12 +6,16 @@
 
 #include <new>
 
+#include "module/forced_unwind.hpp"
+
 namespace explorerview::errors {
 
-void setFromCurrentException() noexcept {
+void setFromCurrentException() {
     try {
         throw;
-    } catch (py::error_already_set& e) {
+    }
+    EXPLORERVIEW_RETHROW_FORCED_UNWIND
+    catch (py::error_already_set& e) {
         e.restore();
     } catch (const py::builtin_exception& e) {
         e.set_error();
@@ -35,13 +39,15 @@ void addInitEntry() noexcept {
     _PyTraceback_Add("init Tavro_Workspace.explorerview", constants::fileName, 1);
 }
 
-PyObject* runBody(const constants::BuiltRow& row, Frame& frame) noexcept {
+PyObject* runBody(const constants::BuiltRow& row, Frame& frame) {
     PyObject* result = nullptr;
     try {
         result = row.spec->body(frame).release().ptr();
         if (!result && !PyErr_Occurred())
             PyErr_Format(PyExc_SystemError, "%s returned no result and set no error", row.spec->qualname);
-    } catch (...) {
+    }
+    EXPLORERVIEW_RETHROW_FORCED_UNWIND
+    catch (...) {
         setFromCurrentException();
     }
     if (!result) addEntry(row);

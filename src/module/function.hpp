@@ -51,7 +51,6 @@ py::object runningBuiltins() noexcept;
 
 // The vectorcall slot (binding.cpp): binds the arguments to the row's
 // parameters, checks them, and runs the body behind the one error boundary.
-PyObject* functionVectorcall(PyObject* callable, PyObject* const* args, std::size_t nargsf,
-                             PyObject* kwnames) noexcept;
+PyObject* functionVectorcall(PyObject* callable, PyObject* const* args, std::size_t nargsf, PyObject* kwnames);
 
 }  // namespace explorerview
