@@ -232,6 +232,171 @@ def test_select_list_changed_by_its_items(run_child, methods):
     """))
 
 
+# ---------------------------------------------------------------- reentrancy
+
+# Every object a call uses must stay alive for the whole call, whatever Python
+# code runs inside it. Each native function is called with arguments and host
+# stand-ins whose every Python-level hook counts itself; the hook that the case
+# chooses then drops every reference the caller holds (the function, `self`,
+# each argument, the list), empties containers and closure cells, collects,
+# and allocates so that the freed memory is reused. Cases run in batches, one
+# interpreter per batch, under the debug allocator.
+REENTRANCY = '''
+import atexit, functools, random, types
+sys.unraisablehook = lambda unraisable: None  # the atexit caller reports what the bodies raise
+
+class Hooks:
+    count = 0     # hooks run so far in this case
+    at = 0        # the hook that drops everything; 0 for none
+    drops = []    # what lets go of the caller's references
+    prompts = []  # callbacks handed to the host's prompts
+junk = []
+
+def tick():
+    Hooks.count += 1
+    if Hooks.count == Hooks.at:
+        drops, Hooks.drops = Hooks.drops, []
+        for drop in drops:
+            drop()
+        del drops
+        gc.collect()
+        junk[:] = [[n] * (n % 5) for n in range(200)] + [b"\\xee" * n for n in range(1, 400, 3)]
+
+class Hooked:
+    """An argument and a host object at once: every hook ticks."""
+    def __str__(self): tick(); return "/x"
+    def __fspath__(self): tick(); return "/x"
+    def __eq__(self, other): tick(); return self is other
+    def __hash__(self): tick(); return 7
+    def __bool__(self): tick(); return True
+    def __index__(self): tick(); return 1
+    def __iter__(self): tick(); return iter([Hooked(), Hooked()])
+    def __getattr__(self, name): tick(); return Hooked()
+    def __or__(self, other): tick(); return Hooked()
+    __ror__ = __truediv__ = __rtruediv__ = __or__
+    def __call__(self, *args, **kwargs):
+        tick()
+        if "then" in kwargs:
+            Hooks.prompts.append(kwargs["then"])
+        return Hooked()
+
+class Key(str):
+    """A keyword name whose comparison ticks."""
+    def __eq__(self, other): tick(); return str.__eq__(self, other)
+    __hash__ = str.__hash__
+
+def noop(*args, **kwargs): pass
+
+def arguments(fn, rng):
+    """Positional values and keywords for fn's parameters; the lists among them."""
+    params = fn.__code__.co_varnames[:fn.__code__.co_argcount]
+    values = [[Hooked() for _ in range(rng.randrange(4))] if p == "paths" else Hooked() for p in params]
+    npos = rng.randrange(1 if params else 0, len(params) + 1)
+    keywords = {Key(p) if rng.random() < 0.7 else p: v for p, v in zip(params[npos:], values[npos:])}
+    return values[:npos], keywords, [v for v in values if type(v) is list]
+
+def prepare(kind, fn, rng):
+    """The call, and what drops every reference its caller holds."""
+    pos, keywords, lists = arguments(fn, rng)
+    drops = [lst.clear for lst in lists]
+    for cell in fn.__closure__ or ():
+        drops.append(functools.partial(cell.__setattr__, "cell_contents", None))
+    if kind == "partial":
+        call = functools.partial(fn, *pos, **keywords)
+    elif kind == "bound" and pos:
+        call = functools.partial(types.MethodType(fn, pos[0]), *pos[1:], **keywords)
+    elif kind == "taken":  # every parameter by a keyword name that ticks: the first tick is in binding
+        params = fn.__code__.co_varnames[:fn.__code__.co_argcount]
+        call = functools.partial(fn, **{Key(p): [] if p == "paths" else Hooked() for p in params})
+    elif kind == "atexit":
+        atexit.register(fn, *pos, **keywords)
+        held = [fn]
+        drops.append(lambda: atexit.unregister(held.pop()))
+        return atexit._run_exitfuncs, drops
+    else:  # called directly: the caller's own references cannot go, the containers can
+        return lambda: fn(*pos, **keywords), drops
+    drops.append(lambda: call.__setstate__((noop, (), {}, None)))
+    return call, drops
+
+def run(kind, make, seed, at):
+    Hooks.count, Hooks.at = 0, 0
+    call, Hooks.drops = prepare(kind, make(), random.Random(seed))
+    Hooks.at = at
+    try:
+        call()
+    except Exception:
+        pass
+    del call
+    Hooks.drops = []
+    gc.collect()
+    return Hooks.count
+
+cases = 0
+def exercise(name, make, kinds=("partial", "bound", "atexit", "direct"), seeds=(1, 2, 3), points=None):
+    """Every kind of caller and seed, dropping at each hook up to 8 and at 4 more chosen by the seed."""
+    global cases
+    for kind in kinds:
+        for seed in seeds:
+            chosen = points
+            if chosen is None:
+                count = run(kind, make, seed, 0)
+                chosen = list(range(1, min(count, 8) + 1))
+                chosen += random.Random(seed).sample(range(9, count + 1), min(4, max(0, count - 8)))
+            for at in chosen:
+                print(name, kind, seed, at, file=sys.stderr, flush=True)
+                run(kind, make, seed, at)
+                cases += 1
+
+m.tavro = Hooked()
+
+def fresh(name):
+    """A new run-time callback, made by its method for a stand-in panel."""
+    method = {"doPaste": "_pasteFiles", "doCreateFile": "_newFile", "doCreateFolder": "_newFolder"}[name]
+    Hooks.at = 0
+    getattr(m.ExplorerView, method)(Hooked())
+    return Hooks.prompts.pop()
+
+def methods(cls):
+    return [name for name, value in vars(cls).items() if type(value) is type(m.ExplorerView.select)]
+
+def taken(cls, name):
+    """The method, taken out of its class: the caller then holds its only reference."""
+    fn = vars(cls)[name]
+    delattr(cls, name)
+    return fn
+'''
+
+# Each batch ends with the methods taken out of their classes, so that the
+# call holds their last reference (a class method can be freed once only).
+REENTRANCY_BATCHES = {
+    **{cls: f"""
+        cls = m.{cls}
+        for name in methods(cls):
+            exercise(name, lambda: getattr(cls, name))
+        for name in methods(cls):
+            exercise(name, lambda: taken(cls, name), kinds=("taken",), seeds=(1,), points=(1,))
+        print(cases)
+    """ for cls in ("NoFolderOpenedPage", "FolderFirstSortModel", "FileSystemView", "ExplorerView")},
+    "callbacks and lambdas": """
+        for name in ("doPaste", "doCreateFile", "doCreateFolder"):
+            exercise(name, lambda: fresh(name))
+        from PyQt6.QtWidgets import QApplication
+        app = QApplication([])
+        panel = m.ExplorerView()
+        for fn in [o for o in gc.get_objects() if type(o) is type(m.ExplorerView.select)]:
+            if fn.__name__.startswith("lambda"):
+                exercise(fn.__name__, lambda: fn, kinds=("partial", "direct"))
+        print(cases)
+    """,
+}
+
+
+@pytest.mark.parametrize("batch", REENTRANCY_BATCHES.values(), ids=REENTRANCY_BATCHES.keys())
+def test_callers_dropping_everything_mid_call(run_child, batch):
+    cases = int(run_child(REENTRANCY + textwrap.dedent(batch), debug_malloc=True).split()[-1])
+    assert cases > 20  # the hooks were reached
+
+
 # A daemon thread still inside a native method when the interpreter exits is
 # ended by the interpreter as it ends threads running Python code: the thread
 # unwinds, and the process exits normally.

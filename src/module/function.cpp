@@ -15,7 +15,6 @@
 #include <structmember.h>
 
 #include "module/name.hpp"
-#include "module/state.hpp"
 
 namespace explorerview {
 
@@ -46,13 +45,14 @@ py::object makeFunction(const FunctionRow& spec, py::handle closure) {
         throw py::error_already_set();
     }
     if (ncells == 0) cells = nullptr;  // an empty tuple reads as None, as for Python functions
-    PyObject* globals = state::globals();
+    // A def statement gives the new function the globals of the frame it runs in.
+    py::object globals = runningGlobals();
     if (!globals) {
         PyErr_Format(PyExc_SystemError, "%s made before the module was executed", spec.qualname);
         throw py::error_already_set();
     }
 
-    py::object builtins = builtinsFor(globals);
+    py::object builtins = builtinsFor(globals.ptr());
     py::dict annotations;
     for (const auto& pair : row.annotations)
         if (pair[0]) annotations[pair[0]] = pair[1];
@@ -61,7 +61,7 @@ py::object makeFunction(const FunctionRow& spec, py::handle closure) {
     if (!fn) throw py::error_already_set();
     fn->vectorcall = functionVectorcall;
     fn->row = &row;
-    fn->globals = Py_NewRef(globals);
+    fn->globals = globals.release().ptr();
     fn->builtins = builtins.release().ptr();
     fn->name = row.name.inc_ref().ptr();
     fn->qualname = row.qualname.inc_ref().ptr();

@@ -3,7 +3,6 @@
 #include "module/runtime.hpp"
 
 #include "module/function.hpp"
-#include "module/state.hpp"
 
 namespace explorerview {
 
@@ -24,14 +23,15 @@ py::object itemOrNull(py::handle mapping, py::handle key) {
 py::object global(const Name& name) { return globalNamed(name.get()); }
 
 py::object globalNamed(py::handle name) {
-    PyObject* globals = state::globals();  // null only if the module failed to execute
-    PyObject* value = globals ? PyDict_GetItemWithError(globals, name.ptr()) : nullptr;
+    // Held for the look-up, as are the builtins: a key's __eq__ may rebind
+    // what held them. Null only outside any function once exec has failed.
+    py::object globals = runningGlobals();
+    PyObject* value = globals ? PyDict_GetItemWithError(globals.ptr(), name.ptr()) : nullptr;
     if (value) return py::reinterpret_borrow<py::object>(value);  // held before anything else runs
     if (PyErr_Occurred()) throw py::error_already_set();
-    // Held for the look-up: a key's __eq__ may rebind what held them. Outside
-    // any function (the class statements at exec) the module's own builtins.
+    // Outside any function (the class statements at exec) the module's own builtins.
     py::object builtins = runningBuiltins();
-    if (!builtins && globals) builtins = builtinsFor(globals);
+    if (!builtins && globals) builtins = builtinsFor(globals.ptr());
     if (builtins)
         if (py::object found = itemOrNull(builtins, name)) return found;
     PyErr_Format(PyExc_NameError, "name '%U' is not defined", name.ptr());

@@ -34,10 +34,10 @@ inline py::object ownedOrThrow(PyObject* result) {
 
 // ---- globals ----------------------------------------------------------------------
 
-// The module global `name`, falling back to the builtins of the running
-// function (its __builtins__, as a Python function looks there); NameError
-// "name 'X' is not defined" otherwise. Read at each use, never cached, so a
-// rebinding is seen by the next call.
+// The global `name` of the running function (its __globals__, the module's
+// dict), falling back to that function's __builtins__, as a Python function
+// looks them up; NameError "name 'X' is not defined" otherwise. Read at each
+// use, never cached, so a rebinding is seen by the next call.
 py::object global(const Name& name);
 
 // ---- attributes -------------------------------------------------------------------
