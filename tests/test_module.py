@@ -424,6 +424,66 @@ def test_bodies_read_globals_at_each_call_with_builtins_as_fallback(explorerview
     assert isinstance(call_failing(fn), NameError)
 
 
+class Recorder:
+    """A host object or an argument that logs, by name, what is asked of it."""
+
+    def __init__(self, log, name):
+        self._log, self._name = log, name
+
+    def _note(self, event, name=None):
+        self._log.append(event)
+        return Recorder(self._log, name or event)
+
+    def __getattr__(self, attribute):
+        return self._note(f"{self._name}.{attribute}")
+
+    def __call__(self, *args, **kwargs):
+        return self._note(f"{self._name}()")
+
+    def __or__(self, other):
+        return self._note(f"{self._name} | ...")
+
+    def __str__(self):
+        self._note(f"str({self._name})")
+        return "/x"
+
+
+ORDER_CASES = {
+    "FolderFirstSortModel.lessThan": lambda r: (r("self"), r("left"), r("right")),
+    "FileSystemView.rootPath": lambda r: (r("self"),),
+    "FileSystemView.setRootPath": lambda r: (r("self"), r("path")),
+    "ExplorerView.select": lambda r: (r("self"), [r("a"), r("b")]),
+    "ExplorerView.selection": lambda r: (r("self"),),
+    "ExplorerView.setWorkingFolder": lambda r: (r("self"), r("path")),
+    "ExplorerView.workingFolder": lambda r: (r("self"),),
+    "ExplorerView._showNewFileMenu": lambda r: (r("self"),),
+    "ExplorerView._showContextMenu": lambda r: (r("self"), r("pos")),
+    "ExplorerView._expandSelected": lambda r: (r("self"),),
+    "ExplorerView._fsItemDoubleClicked": lambda r: (r("self"), r("index")),
+    "ExplorerView._commonFolderInSelection": lambda r: (r("self"),),
+    "ExplorerView._pasteFiles": lambda r: (r("self"),),
+    "ExplorerView._newFile": lambda r: (r("self"),),
+}
+
+
+@pytest.mark.parametrize("key", ORDER_CASES)
+def test_bodies_evaluate_in_the_order_python_does(explorerview, monkeypatch, key):
+    """A method is read before its arguments are evaluated, as in the plain-Python plug-in."""
+    monkeypatch.syspath_prepend(str(Path(__file__).resolve().parents[1]))
+    from bench import reference
+    logs = []
+    for module in (explorerview, reference):
+        log = []
+        monkeypatch.setattr(module, "tavro", Recorder(log, "tavro"))
+        cls, name = key.split(".")
+        try:
+            getattr(getattr(module, cls), name)(*ORDER_CASES[key](lambda n: Recorder(log, n)))
+        except Exception as error:  # the same step fails on a stand-in in both
+            log.append(type(error).__name__)
+        logs.append(log)
+    assert logs[0] == logs[1]
+
+
 def test_bodies_read_the_globals_of_their_own_module(run_python):
     """A function made by an exec that failed keeps that module's globals, as a Python function would."""
     run_python("""

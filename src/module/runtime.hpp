@@ -121,6 +121,25 @@ py::object callMethod(py::handle obj, const Name& method, A&&... args) {
     }
 }
 
+// obj.method, read now and called with what follows: methodOf(obj, name)(args...).
+// Python reads a method before it evaluates the call's arguments, and C++17
+// evaluates the callee of a call before its arguments; so where an argument
+// runs Python code (a call, an attribute read on a host object), this reads
+// the method first, as Python does. callMethod serves arguments that are
+// constants or values already computed.
+class BoundMethod {
+public:
+    explicit BoundMethod(py::object method) : method_(std::move(method)) {}
+    template <class... A>
+    py::object operator()(A&&... args) const {
+        return call(method_, std::forward<A>(args)...);
+    }
+
+private:
+    py::object method_;
+};
+inline BoundMethod methodOf(py::handle obj, const Name& method) { return BoundMethod(getAttr(obj, method)); }
+
 // ---- Python's conversions ---------------------------------------------------------
 
 // `if value:`: raises as Python does when __bool__ or __len__ raises.

@@ -127,12 +127,12 @@ py::object roundMenu(py::handle self, const Name* title, const Name& menuId) {
     return call(menuType, text, kw(id, menuId));
 }
 
-// self.<part>.<method>(self.<item>, extra...): the part is read before the
-// item, as Python reads them; each call reads both afresh.
+// self.<part>.<method>(self.<item>, extra...): the part and its method are
+// read before the item, as Python reads them; each call reads all afresh.
 template <class... Extra>
 void callOnPart(py::handle self, const Name& part, const Name& method, const Name& item, const Extra&... extra) {
     py::object receiver = getAttr(self, part);
-    callMethod(receiver, method, getAttr(self, item), extra...);
+    methodOf(receiver, method)(getAttr(self, item), extra...);
 }
 
 py::object initBody(Frame& f) {
@@ -150,7 +150,7 @@ py::object initBody(Frame& f) {
         setAttr(self, names::viewToolBar, call(toolBarType, self));
         callMethod(getAttr(self, names::viewToolBar), setObjectName, explorerToolbar);
         py::object window = hostWindow();
-        callMethod(window, registerToolBar, getAttr(self, names::viewToolBar));
+        methodOf(window, registerToolBar)(getAttr(self, names::viewToolBar));
     }
 
     // 4. The bold title.
@@ -235,12 +235,12 @@ py::object initBody(Frame& f) {
     // 15. The tree's double click and its context menu request.
     {
         py::object signal = getAttr(self, names::fileSystemView, doubleClicked);
-        callMethod(signal, connect, getAttr(self, fsItemDoubleClickedName));
+        methodOf(signal, connect)(getAttr(self, fsItemDoubleClickedName));
         py::object tree = getAttr(self, names::fileSystemView);
         py::object policy = getAttr(global(names::Qt), ContextMenuPolicy, CustomContextMenu);
         callMethod(tree, setContextMenuPolicy, policy);
         signal = getAttr(self, names::fileSystemView, customContextMenuRequested);
-        callMethod(signal, connect, getAttr(self, showContextMenuName));
+        methodOf(signal, connect)(getAttr(self, showContextMenuName));
     }
 
     // 16. The context menu, untitled, in five named sections.
@@ -304,12 +304,12 @@ py::object initBody(Frame& f) {
     callOnPart(self, names::viewToolBar, addItem, titleLabel);
     {
         py::object toolBar = getAttr(self, names::viewToolBar);
-        callMethod(toolBar, addItem, call(global(QHSpacer)));
+        methodOf(toolBar, addItem)(call(global(QHSpacer)));
     }
     callOnPart(self, names::viewToolBar, addItem, names::newFileOrFolderAction);
     {
         py::object toolBar = getAttr(self, names::viewToolBar);
-        callMethod(toolBar, addItem, call(global(QVLine)));
+        methodOf(toolBar, addItem)(call(global(QVLine)));
     }
     callOnPart(self, names::viewToolBar, addItem, selectOpenedFileAction);
     callOnPart(self, names::viewToolBar, addItem, expandSelectedAction);
