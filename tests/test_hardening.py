@@ -188,8 +188,12 @@ RECURSIONS = {
 }
 
 
+# With the default limit the interpreter's guard stops it; with a limit raised
+# far (Python's own calls then go deep without using the C stack) the native
+# depth does, before the C stack ends.
+@pytest.mark.parametrize("limit", [None, 10**6], ids=["default limit", "raised limit"])
 @pytest.mark.parametrize("setup", RECURSIONS.values(), ids=RECURSIONS.keys())
-def test_endless_recursion_through_native_methods_raises_recursion_error(run_child, setup):
+def test_endless_recursion_through_native_methods_raises_recursion_error(run_child, setup, limit):
     run_child(textwrap.dedent("""
         class Loop:
             pass
@@ -202,10 +206,12 @@ def test_endless_recursion_through_native_methods_raises_recursion_error(run_chi
             except RecursionError:
                 return n
 
-        before = depth()
-    """) + setup + textwrap.dedent("""
+        before, limit = depth(), sys.getrecursionlimit()
+    """) + setup + textwrap.dedent(f"""
+        sys.setrecursionlimit({limit} or limit)
         error = raises(RecursionError, call, times=3)
         assert str(error) == "maximum recursion depth exceeded while calling a Python object", error
+        sys.setrecursionlimit(limit)
         assert depth() == before  # the guard leaves the count as it found it
     """))
 

@@ -82,18 +82,38 @@ bool argumentsPass(FunctionObject* fn, const Frame& frame) {
 // missing from the globals is looked up in its __builtins__.
 thread_local FunctionObject* running = nullptr;
 
+// Native calls running inside one another on this thread, and how many may.
+// Python 3.11 runs Python-to-Python calls without using the C stack, so a
+// program that raises the recursion limit may recurse far; every level of a
+// recursion through native calls uses the C stack, which ends (8 MiB for the
+// main thread) somewhere past 10,000 levels. 1,500 is the C recursion limit
+// that later interpreters apply to their own native calls.
+constexpr int maxNativeDepth = 1500;
+thread_local int nativeDepth = 0;
+
+void nativeDepthError() {
+    PyErr_SetString(PyExc_RecursionError, "maximum recursion depth exceeded while calling a Python object");
+}
+
 FunctionObject* functionOf(const Frame& frame) { return reinterpret_cast<FunctionObject*>(frame.function.ptr()); }
 
 // Runs the body inside the interpreter's recursion guard, as every Python
-// call is: endless recursion through native methods ends in RecursionError
-// instead of overflowing the C stack. The frame holds the function and the
-// arguments meanwhile; they are let go when the caller's frame ends.
+// call is, and within the native depth: endless recursion through native
+// methods ends in RecursionError instead of overflowing the C stack. The frame
+// holds the function and the arguments meanwhile; they are let go when the
+// caller's frame ends.
 PyObject* run(Frame& frame) {
     FunctionObject* const fn = functionOf(frame);
+    if (nativeDepth >= maxNativeDepth) {
+        nativeDepthError();
+        return bindingFailed(fn);
+    }
     if (Py_EnterRecursiveCall(" while calling a Python object")) return bindingFailed(fn);
     FunctionObject* const outer = running;
     running = fn;
+    ++nativeDepth;
     PyObject* result = errors::runBody(*fn->row, frame);
+    --nativeDepth;
     running = outer;
     Py_LeaveRecursiveCall();
     return result;
