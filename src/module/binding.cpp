@@ -101,7 +101,7 @@ FunctionObject* functionOf(const Frame& frame) { return reinterpret_cast<Functio
 // call is, and within the native depth: endless recursion through native
 // methods ends in RecursionError instead of overflowing the C stack. The frame
 // holds the function and the arguments meanwhile; they are let go when the
-// caller's frame ends.
+// call slot returns.
 PyObject* run(Frame& frame) {
     FunctionObject* const fn = functionOf(frame);
     if (nativeDepth >= maxNativeDepth) {
