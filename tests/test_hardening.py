@@ -403,7 +403,7 @@ def test_callers_dropping_everything_mid_call(run_child, batch):
     # The sanitizer run is several times slower: one seed there.
     seeds = "SEEDS = (1,)\n" if under_sanitizer() else "SEEDS = (1, 2, 3)\n"
     cases = int(run_child(seeds + REENTRANCY + textwrap.dedent(batch), debug_malloc=True, timeout=900).split()[-1])
-    assert cases > 20  # the hooks were reached
+    assert cases >= 9  # the hooks were reached (the fewest: the one constructor that stops at super())
 
 
 # A daemon thread still inside a native method when the interpreter exits is
