@@ -4,9 +4,19 @@
 // traceback entry naming the function in the module's own terms.
 #include "module/errors.hpp"
 
+#include <chrono>
 #include <new>
+#include <thread>
 
 #include "module/forced_unwind.hpp"
+
+namespace explorerview {
+
+void waitForProcessEnd() noexcept {
+    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+}
+
+}  // namespace explorerview
 
 namespace explorerview::errors {
 

@@ -12,7 +12,7 @@ py::object itemOrNull(py::handle mapping, py::handle key) {
         if (!value && PyErr_Occurred()) throw py::error_already_set();
         return py::reinterpret_borrow<py::object>(value);  // held before anything else runs
     }
-    PyObject* value = PyObject_GetItem(mapping.ptr(), key.ptr());
+    PyObject* value = intoPython([&] { return PyObject_GetItem(mapping.ptr(), key.ptr()); });
     if (!value) {
         if (!PyErr_ExceptionMatches(PyExc_KeyError)) throw py::error_already_set();
         PyErr_Clear();
@@ -55,9 +55,10 @@ py::object callWithKeywords(py::handle callable, const Name* method, PyObject** 
         }
     }
     std::size_t nargsf = nargs | PY_VECTORCALL_ARGUMENTS_OFFSET;
-    PyObject* result = method
-        ? PyObject_VectorcallMethod(method->get().ptr(), stack + 1, nargsf, kwnames.ptr())
-        : PyObject_Vectorcall(callable.ptr(), stack + 1, nargsf, kwnames.ptr());
+    PyObject* result = intoPython([&] {
+        return method ? PyObject_VectorcallMethod(method->get().ptr(), stack + 1, nargsf, kwnames.ptr())
+                      : PyObject_Vectorcall(callable.ptr(), stack + 1, nargsf, kwnames.ptr());
+    });
     if (!result) throw py::error_already_set();
     return py::reinterpret_steal<py::object>(result);
 }

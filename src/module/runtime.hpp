@@ -18,6 +18,7 @@
 
 #include <pybind11/pybind11.h>
 
+#include "module/forced_unwind.hpp"
 #include "module/name.hpp"
 
 namespace explorerview {
@@ -44,7 +45,7 @@ py::object global(const Name& name);
 
 // obj.name
 inline py::object getAttr(py::handle obj, const Name& name) {
-    return detail::ownedOrThrow(PyObject_GetAttr(obj.ptr(), name.get().ptr()));
+    return detail::ownedOrThrow(intoPython([&] { return PyObject_GetAttr(obj.ptr(), name.get().ptr()); }));
 }
 
 // obj.first.second...: getAttr(global(names::Qt), SortOrder, AscendingOrder).
@@ -58,7 +59,8 @@ template <class... More>
 
 // obj.name = value
 inline void setAttr(py::handle obj, const Name& name, py::handle value) {
-    if (PyObject_SetAttr(obj.ptr(), name.get().ptr(), value.ptr()) < 0) detail::throwPythonError();
+    if (intoPython([&] { return PyObject_SetAttr(obj.ptr(), name.get().ptr(), value.ptr()); }) < 0)
+        detail::throwPythonError();
 }
 
 // ---- calls ------------------------------------------------------------------------
@@ -104,7 +106,8 @@ py::object call(py::handle callable, A&&... args) {
     } else {
         PyObject* stack[1 + sizeof...(A)] = {nullptr, py::handle(args).ptr()...};
         constexpr std::size_t nargsf = sizeof...(A) | PY_VECTORCALL_ARGUMENTS_OFFSET;
-        return detail::ownedOrThrow(PyObject_Vectorcall(callable.ptr(), stack + 1, nargsf, nullptr));
+        return detail::ownedOrThrow(
+            intoPython([&] { return PyObject_Vectorcall(callable.ptr(), stack + 1, nargsf, nullptr); }));
     }
 }
 
@@ -117,7 +120,8 @@ py::object callMethod(py::handle obj, const Name& method, A&&... args) {
     } else {
         PyObject* stack[2 + sizeof...(A)] = {nullptr, obj.ptr(), py::handle(args).ptr()...};
         constexpr std::size_t nargsf = (1 + sizeof...(A)) | PY_VECTORCALL_ARGUMENTS_OFFSET;
-        return detail::ownedOrThrow(PyObject_VectorcallMethod(method.get().ptr(), stack + 1, nargsf, nullptr));
+        return detail::ownedOrThrow(
+            intoPython([&] { return PyObject_VectorcallMethod(method.get().ptr(), stack + 1, nargsf, nullptr); }));
     }
 }
 
@@ -146,14 +150,16 @@ inline BoundMethod methodOf(py::handle obj, const Name& method) { return BoundMe
 inline bool truth(py::handle value) {
     if (value.ptr() == Py_True) return true;  // what predicates mostly return
     if (value.ptr() == Py_False || value.is_none()) return false;
-    int result = PyObject_IsTrue(value.ptr());
+    int result = intoPython([&] { return PyObject_IsTrue(value.ptr()); });
     if (result < 0) detail::throwPythonError();
     return result != 0;
 }
 
 // `str(value)`: always an exact str, even from a str subclass (unlike py::str,
 // which passes a subclass through) and through an overriding __str__.
-inline py::object str(py::handle value) { return detail::ownedOrThrow(PyObject_Str(value.ptr())); }
+inline py::object str(py::handle value) {
+    return detail::ownedOrThrow(intoPython([&] { return PyObject_Str(value.ptr()); }));
+}
 
 // ---- for module exec --------------------------------------------------------------
 
