@@ -12,6 +12,7 @@ import textwrap
 from pathlib import Path
 
 import pytest
+from reliability_helpers import under_sanitizer
 
 # What every case can use: the module, `raises`, and stand-ins for a panel's
 # tree and its models that answer just the calls the bodies make.
@@ -77,13 +78,16 @@ def run_child(explorerview):
     build = Path(explorerview.__file__).resolve().parents[1]
     host = Path(__file__).resolve().parents[1] / "host"
 
-    def run(code, imported=True):
+    def run(code, imported=True, debug_malloc=False, timeout=300):
         script = PRELUDE + ("import Tavro_Workspace.explorerview as m\n" if imported else "") + textwrap.dedent(code)
         env = dict(os.environ, PYTHONPATH=f"{build}:{host}", QT_QPA_PLATFORM="offscreen")
-        result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, env=env, timeout=300)
+        if debug_malloc:  # freed memory is poisoned: a use after free crashes at once
+            env.setdefault("PYTHONMALLOC", "debug")  # the sanitizer run keeps its own allocator
+        result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, env=env, timeout=timeout)
         if result.returncode < 0:
             pytest.fail(f"killed by {signal.Signals(-result.returncode).name}\n{result.stderr[-3000:]}")
         assert result.returncode == 0, result.stderr[-3000:]
+        return result.stdout
 
     return run
 
@@ -134,6 +138,38 @@ def test_package_replacing_itself_in_sys_modules_during_exec(run_child, package,
     """, imported=False)
 
 
+# The from-list handed to the import system is the import system's to keep
+# and change: an __import__ that keeps it, and empties it from the returned
+# module's first attribute read, changes nothing that exec binds.
+def test_import_system_emptying_the_from_list_it_was_given(run_child):
+    run_child("""
+        import builtins
+        original, kept, loaded, junk = builtins.__import__, [], [], []
+
+        class Emptying(types.ModuleType):
+            def __getattribute__(self, name):
+                for names in kept:
+                    names.clear()
+                gc.collect()
+                junk.extend([n] * 3 for n in range(300))
+                return getattr(loaded[0], name)
+
+        def importing(name, globals=None, locals=None, fromlist=(), level=0):
+            module = original(name, globals, locals, fromlist, level)
+            if name != "Kelpa" or not fromlist:
+                return module
+            kept.append(fromlist)
+            loaded.append(module)
+            return Emptying(name)
+
+        builtins.__import__ = importing
+        import Tavro_Workspace.explorerview as m
+        builtins.__import__ = original
+        assert kept and kept[0] == [], kept
+        assert (m.QWidget, m.QClipboard) == (loaded[0].QWidget, loaded[0].QClipboard)
+    """, imported=False, debug_malloc=True)
+
+
 # Endless recursion through native methods only (no Python frame between
 # them, whose own guard would stop it): `loop` stands in for every object the
 # body reaches, and its class borrows the module's functions.
@@ -153,8 +189,12 @@ RECURSIONS = {
 }
 
 
+# With the default limit the interpreter's guard stops it; with a limit raised
+# far (Python's own calls then go deep without using the C stack) the native
+# depth does, before the C stack ends.
+@pytest.mark.parametrize("limit", [None, 10**6], ids=["default limit", "raised limit"])
 @pytest.mark.parametrize("setup", RECURSIONS.values(), ids=RECURSIONS.keys())
-def test_endless_recursion_through_native_methods_raises_recursion_error(run_child, setup):
+def test_endless_recursion_through_native_methods_raises_recursion_error(run_child, setup, limit):
     run_child(textwrap.dedent("""
         class Loop:
             pass
@@ -167,10 +207,12 @@ def test_endless_recursion_through_native_methods_raises_recursion_error(run_chi
             except RecursionError:
                 return n
 
-        before = depth()
-    """) + setup + textwrap.dedent("""
+        before, limit = depth(), sys.getrecursionlimit()
+    """) + setup + textwrap.dedent(f"""
+        sys.setrecursionlimit({limit} or limit)
         error = raises(RecursionError, call, times=3)
         assert str(error) == "maximum recursion depth exceeded while calling a Python object", error
+        sys.setrecursionlimit(limit)
         assert depth() == before  # the guard leaves the count as it found it
     """))
 
@@ -195,3 +237,201 @@ def test_select_list_changed_by_its_items(run_child, methods):
             m.ExplorerView.select(panel(type("View", (), VIEW)()), paths)
             assert len(paths) in (0, 50), paths
     """))
+
+
+# ---------------------------------------------------------------- reentrancy
+
+# Every object a call uses must stay alive for the whole call, whatever Python
+# code runs inside it. Each native function is called with arguments and host
+# stand-ins whose every Python-level hook counts itself; the hook that the case
+# chooses then drops every reference the caller holds (the function, `self`,
+# each argument, the list), empties containers and closure cells, collects,
+# and allocates so that the freed memory is reused. Cases run in batches, one
+# interpreter per batch, under the debug allocator.
+REENTRANCY = '''
+import atexit, functools, random, types
+sys.unraisablehook = lambda unraisable: None  # the atexit caller reports what the bodies raise
+
+class Hooks:
+    count = 0     # hooks run so far in this case
+    at = 0        # the hook that drops everything; 0 for none
+    drops = []    # what lets go of the caller's references
+    prompts = []  # callbacks handed to the host's prompts
+junk = []
+
+def tick():
+    Hooks.count += 1
+    if Hooks.count == Hooks.at:
+        drops, Hooks.drops = Hooks.drops, []
+        for drop in drops:
+            drop()
+        del drops
+        gc.collect()
+        junk[:] = [[n] * (n % 5) for n in range(200)] + [b"\\xee" * n for n in range(1, 400, 3)]
+
+class Hooked:
+    """An argument and a host object at once: every hook ticks."""
+    def __str__(self): tick(); return "/x"
+    def __fspath__(self): tick(); return "/x"
+    def __eq__(self, other): tick(); return self is other
+    def __hash__(self): tick(); return 7
+    def __bool__(self): tick(); return True
+    def __index__(self): tick(); return 1
+    def __iter__(self): tick(); return iter([Hooked(), Hooked()])
+    def __getattr__(self, name): tick(); return Hooked()
+    def __or__(self, other): tick(); return Hooked()
+    __ror__ = __truediv__ = __rtruediv__ = __or__
+    def __call__(self, *args, **kwargs):
+        tick()
+        if "then" in kwargs:
+            Hooks.prompts.append(kwargs["then"])
+        return Hooked()
+
+class Key(str):
+    """A keyword name whose comparison ticks."""
+    def __eq__(self, other): tick(); return str.__eq__(self, other)
+    __hash__ = str.__hash__
+
+def noop(*args, **kwargs): pass
+
+def arguments(fn, rng):
+    """Positional values and keywords for fn's parameters; the lists among them."""
+    params = fn.__code__.co_varnames[:fn.__code__.co_argcount]
+    values = [[Hooked() for _ in range(rng.randrange(4))] if p == "paths" else Hooked() for p in params]
+    npos = rng.randrange(1 if params else 0, len(params) + 1)
+    keywords = {Key(p) if rng.random() < 0.7 else p: v for p, v in zip(params[npos:], values[npos:])}
+    return values[:npos], keywords, [v for v in values if type(v) is list]
+
+def prepare(kind, fn, rng):
+    """The call, and what drops every reference its caller holds."""
+    pos, keywords, lists = arguments(fn, rng)
+    drops = [lst.clear for lst in lists]
+    for cell in fn.__closure__ or ():
+        drops.append(functools.partial(cell.__setattr__, "cell_contents", None))
+    if kind == "partial":
+        call = functools.partial(fn, *pos, **keywords)
+    elif kind == "bound" and pos:
+        call = functools.partial(types.MethodType(fn, pos[0]), *pos[1:], **keywords)
+    elif kind == "taken":  # every parameter by a keyword name that ticks: the first tick is in binding
+        params = fn.__code__.co_varnames[:fn.__code__.co_argcount]
+        call = functools.partial(fn, **{Key(p): [] if p == "paths" else Hooked() for p in params})
+    elif kind == "atexit":
+        atexit.register(fn, *pos, **keywords)
+        held = [fn]
+        drops.append(lambda: atexit.unregister(held.pop()))
+        return atexit._run_exitfuncs, drops
+    else:  # called directly: the caller's own references cannot go, the containers can
+        return lambda: fn(*pos, **keywords), drops
+    drops.append(lambda: call.__setstate__((noop, (), {}, None)))
+    return call, drops
+
+def run(kind, make, seed, at):
+    Hooks.count, Hooks.at = 0, 0
+    call, Hooks.drops = prepare(kind, make(), random.Random(seed))
+    Hooks.at = at
+    try:
+        call()
+    except Exception:
+        pass
+    del call
+    Hooks.drops = []
+    gc.collect()
+    return Hooks.count
+
+cases = 0
+def exercise(name, make, kinds=("partial", "bound", "atexit", "direct"), seeds=None, points=None):
+    """Every kind of caller and seed, dropping at each hook up to 8 and at 4 more chosen by the seed."""
+    global cases
+    for kind in kinds:
+        for seed in seeds or SEEDS:
+            chosen = points
+            if chosen is None:
+                count = run(kind, make, seed, 0)
+                chosen = list(range(1, min(count, 8) + 1))
+                chosen += random.Random(seed).sample(range(9, count + 1), min(4, max(0, count - 8)))
+            for at in chosen:
+                print(name, kind, seed, at, file=sys.stderr, flush=True)
+                run(kind, make, seed, at)
+                cases += 1
+
+m.tavro = Hooked()
+
+def fresh(name):
+    """A new run-time callback, made by its method for a stand-in panel."""
+    method = {"doPaste": "_pasteFiles", "doCreateFile": "_newFile", "doCreateFolder": "_newFolder"}[name]
+    Hooks.at = 0
+    getattr(m.ExplorerView, method)(Hooked())
+    return Hooks.prompts.pop()
+
+def methods(cls):
+    return [name for name, value in vars(cls).items() if type(value) is type(m.ExplorerView.select)]
+
+def taken(cls, name):
+    """The method, taken out of its class: the caller then holds its only reference."""
+    fn = vars(cls)[name]
+    delattr(cls, name)
+    return fn
+'''
+
+# Each batch ends with the methods taken out of their classes, so that the
+# call holds their last reference (a class method can be freed once only).
+REENTRANCY_BATCHES = {
+    **{cls: f"""
+        cls = m.{cls}
+        for name in methods(cls):
+            exercise(name, lambda: getattr(cls, name))
+        for name in methods(cls):
+            exercise(name, lambda: taken(cls, name), kinds=("taken",), seeds=(1,), points=(1,))
+        print(cases)
+    """ for cls in ("NoFolderOpenedPage", "FolderFirstSortModel", "FileSystemView", "ExplorerView")},
+    "callbacks and lambdas": """
+        for name in ("doPaste", "doCreateFile", "doCreateFolder"):
+            exercise(name, lambda: fresh(name))
+        from PyQt6.QtWidgets import QApplication
+        app = QApplication([])
+        panel = m.ExplorerView()
+        for fn in [o for o in gc.get_objects() if type(o) is type(m.ExplorerView.select)]:
+            if fn.__name__.startswith("lambda"):
+                exercise(fn.__name__, lambda: fn, kinds=("partial", "direct"))
+        print(cases)
+    """,
+}
+
+
+@pytest.mark.parametrize("batch", REENTRANCY_BATCHES.values(), ids=REENTRANCY_BATCHES.keys())
+def test_callers_dropping_everything_mid_call(run_child, batch):
+    # The sanitizer run is several times slower: one seed there.
+    seeds = "SEEDS = (1,)\n" if under_sanitizer() else "SEEDS = (1, 2, 3)\n"
+    cases = int(run_child(seeds + REENTRANCY + textwrap.dedent(batch), debug_malloc=True, timeout=900).split()[-1])
+    assert cases >= 9  # the hooks were reached (the fewest: the one constructor that stops at super())
+
+
+# A daemon thread still inside a native method when the interpreter exits is
+# ended by the interpreter; the process exits normally, whether the thread was
+# in binding or in a body that holds the last reference to an object (the
+# bound method setRootPath reads before str() of its path).
+THREAD_EXITS = {
+    "setRootPath, in str() of its path": "m.FileSystemView.setRootPath, (types.SimpleNamespace(fsmodel=Model()), Busy())",
+    "select, binding a keyword": "functools.partial(m.ExplorerView.select, panel(None), **{Busy('paths'): []}), ()",
+}
+
+
+@pytest.mark.parametrize("call", THREAD_EXITS.values(), ids=THREAD_EXITS.keys())
+def test_daemon_thread_inside_a_method_at_exit(run_child, call):
+    run_child(timeout=60, code=f"""
+        import functools, threading, time
+        entered = threading.Event()
+
+        class Busy(str):  # a path, and a keyword name
+            def __str__(self):
+                entered.set()
+                while True:
+                    time.sleep(0.001)
+            def __eq__(self, other):
+                return self.__str__()
+            __hash__ = str.__hash__
+
+        target, args = {call}
+        threading.Thread(target=target, args=args, daemon=True).start()
+        entered.wait()
+    """)

@@ -381,7 +381,9 @@ def test_binds_exactly_when_a_python_def_binds(native, tavro_double, key):
     reference.__defaults__ = defaults
     for count, keywords in call_shapes(params):
         args = [Probe()] + [[] for _ in range(count - 1)] if count else []
-        kwargs = {name: Probe() if name == "self" else [] for name in keywords}
+        # Keyword names built at run time, as **kwargs often carries them: equal
+        # to the parameter names, but not the same (interned) objects.
+        kwargs = {"".join(list(name)): Probe() if name == "self" else [] for name in keywords}
         try:
             reference(*args, **kwargs)
             python_binds = True
@@ -415,6 +417,106 @@ def test_bodies_read_globals_at_each_call_with_builtins_as_fallback(explorerview
     monkeypatch.setattr(builtins, "tavro", services, raising=False)
     assert fn() == ("ran", ("Nodra.openFolder",))
     assert exec("fn()", {"__builtins__": {}, "fn": fn}) is None
+    # Nor those the module has now: a function keeps the builtins it was made with.
+    monkeypatch.delattr(builtins, "tavro")
+    monkeypatch.setattr(explorerview, "__builtins__", {"tavro": services})
+    assert isinstance(call_failing(fn), NameError)
+
+
+class Recorder:
+    """A host object or an argument that logs, by name, what is asked of it."""
+
+    def __init__(self, log, name):
+        self._log, self._name = log, name
+
+    def _note(self, event, name=None):
+        self._log.append(event)
+        return Recorder(self._log, name or event)
+
+    def __getattr__(self, attribute):
+        return self._note(f"{self._name}.{attribute}")
+
+    def __call__(self, *args, **kwargs):
+        return self._note(f"{self._name}()")
+
+    def __or__(self, other):
+        return self._note(f"{self._name} | ...")
+
+    def __str__(self):
+        self._note(f"str({self._name})")
+        return "/x"
+
+
+ORDER_CASES = {
+    "FolderFirstSortModel.lessThan": lambda r: (r("self"), r("left"), r("right")),
+    "FileSystemView.rootPath": lambda r: (r("self"),),
+    "FileSystemView.setRootPath": lambda r: (r("self"), r("path")),
+    "ExplorerView.select": lambda r: (r("self"), [r("a"), r("b")]),
+    "ExplorerView.selection": lambda r: (r("self"),),
+    "ExplorerView.setWorkingFolder": lambda r: (r("self"), r("path")),
+    "ExplorerView.workingFolder": lambda r: (r("self"),),
+    "ExplorerView._showNewFileMenu": lambda r: (r("self"),),
+    "ExplorerView._showContextMenu": lambda r: (r("self"), r("pos")),
+    "ExplorerView._expandSelected": lambda r: (r("self"),),
+    "ExplorerView._fsItemDoubleClicked": lambda r: (r("self"), r("index")),
+    "ExplorerView._commonFolderInSelection": lambda r: (r("self"),),
+    "ExplorerView._pasteFiles": lambda r: (r("self"),),
+    "ExplorerView._newFile": lambda r: (r("self"),),
+}
+
+
+@pytest.mark.parametrize("key", ORDER_CASES)
+def test_bodies_evaluate_in_the_order_python_does(explorerview, monkeypatch, key):
+    """A method is read before its arguments are evaluated, as in the plain-Python plug-in."""
+    monkeypatch.syspath_prepend(str(Path(__file__).resolve().parents[1]))
+    from bench import reference
+    logs = []
+    for module in (explorerview, reference):
+        log = []
+        monkeypatch.setattr(module, "tavro", Recorder(log, "tavro"))
+        cls, name = key.split(".")
+        try:
+            getattr(getattr(module, cls), name)(*ORDER_CASES[key](lambda n: Recorder(log, n)))
+        except Exception as error:  # the same step fails on a stand-in in both
+            log.append(type(error).__name__)
+        logs.append(log)
+    assert logs[0] == logs[1]
+
+
+def test_bodies_read_the_globals_of_their_own_module(run_python):
+    """A function made by an exec that failed keeps that module's globals, as a Python function would."""
+    run_python("""
+        import importlib.util, sys, types
+        spec = importlib.util.find_spec("Tavro_Workspace.explorerview")
+        failed = importlib.util.module_from_spec(spec)
+        sys.modules[spec.name] = failed
+        try:
+            spec.loader.exec_module(failed)
+        except RuntimeError:
+            pass
+        else:
+            raise AssertionError("the first exec succeeded")
+        del sys.modules[spec.name]
+        import Tavro_Workspace.explorerview as fixed
+        root_path = failed.FileSystemView.rootPath
+        assert fixed is not failed and root_path.__globals__ is vars(failed)
+        failed.Path, fixed.Path = (lambda p: ("failed", p)), (lambda p: ("fixed", p))
+        view = types.SimpleNamespace(fsmodel=types.SimpleNamespace(rootPath=lambda: "/r"))
+        assert root_path(view) == ("failed", "/r")
+        assert fixed.FileSystemView.rootPath(view) == ("fixed", "/r")
+    """, fake_kelpa="""
+        class Meta(type):
+            failing = True
+            def __init__(cls, name, bases, namespace):
+                super().__init__(name, bases, namespace)
+                if name == "ExplorerView" and Meta.failing:
+                    Meta.failing = False
+                    raise RuntimeError("the first exec fails")
+        class QPluginWidget(metaclass=Meta):
+            pass
+        class QTreeView(metaclass=Meta):
+            pass
+    """)
 
 
 def test_body_error_gets_one_entry_per_function_it_leaves(explorerview, native, monkeypatch):

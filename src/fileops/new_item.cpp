@@ -88,9 +88,9 @@ py::object createBody(Frame& f) {
 template <const NewItem& item>
 py::object promptBody(Frame& f) {
     py::object callback = makeFunction(*f.spec.inner[0], captureOne(f.self()));
-    py::object window = hostWindow();
+    BoundMethod showTextInputBox = methodOf(hostWindow(), names::showTextInputBox);
     py::object label = callMethod(f.self(), names::tr, item.label);
-    callMethod(window, names::showTextInputBox, label, empty, kw(names::then, callback));
+    showTextInputBox(label, empty, kw(names::then, callback));
     return py::none();
 }
 

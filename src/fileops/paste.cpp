@@ -46,10 +46,10 @@ const FunctionRow doPaste{
 py::object pasteFilesBody(Frame& f) {
     py::object folder = callMethod(f.self(), names::commonFolderInSelection);
     py::object callback = makeFunction(doPaste, captureOne(f.self()));
-    py::object window = hostWindow();
+    BoundMethod showTextInputBox = methodOf(hostWindow(), names::showTextInputBox);
     py::object label = callMethod(f.self(), names::tr, copyTo);
     py::object proposal = str(callMethod(folder, names::absolute));
-    callMethod(window, names::showTextInputBox, label, proposal, kw(names::then, callback));
+    showTextInputBox(label, proposal, kw(names::then, callback));
     return py::none();
 }
 

@@ -2,21 +2,23 @@
 // its body runs. Parameters are positional-or-keyword as in a Python `def`;
 // defaults come from the function's current __defaults__, as Python takes them.
 //
-// The common shape (all arguments positional, all parameters given) goes
-// straight to the body on the caller's own argument array. Everything else is
-// bound into a small fixed array by the slow path. Each error message is built
-// by a cold helper of its own, so the paths that succeed stay short.
+// The call's Frame holds the function from the first instruction and each
+// argument from the moment it is bound, as a Python frame does: the common
+// shape (all arguments positional, all parameters given) takes a reference to
+// each at once; the slow path takes them before a keyword's comparison can run
+// Python code. Each error message is built by a cold helper of its own, so the
+// paths that succeed stay short.
 #include <algorithm>
+#include <cassert>
 
 #include "module/compiler.hpp"
 #include "module/errors.hpp"
 #include "module/function.hpp"
+#include "module/state.hpp"
 
 namespace explorerview {
 
 namespace {
-
-constexpr int maxParams = 3;
 
 // ---- error messages (cold) --------------------------------------------------------
 
@@ -69,9 +71,9 @@ EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE PyObject* bindingFailed(FunctionObject* 
 
 // The one argument check of the module, after binding: ExplorerView.select
 // takes an exact list, not a subclass and not another sequence.
-bool argumentsPass(FunctionObject* fn, PyObject* const* bound) {
-    if (fn->row->spec->check == ArgumentCheck::exactListAfterSelf && !PyList_CheckExact(bound[1])) {
-        argumentTypeError(fn, 1, bound[1]);
+bool argumentsPass(FunctionObject* fn, const Frame& frame) {
+    if (fn->row->spec->check == ArgumentCheck::exactListAfterSelf && !PyList_CheckExact(frame.args[1].ptr())) {
+        argumentTypeError(fn, 1, frame.args[1].ptr());
         return false;
     }
     return true;
@@ -81,20 +83,39 @@ bool argumentsPass(FunctionObject* fn, PyObject* const* bound) {
 // missing from the globals is looked up in its __builtins__.
 thread_local FunctionObject* running = nullptr;
 
+// Native calls running inside one another on this thread, and how many may.
+// Python 3.11 runs Python-to-Python calls without using the C stack, so a
+// program that raises the recursion limit may recurse far; every level of a
+// recursion through native calls uses the C stack, which ends (8 MiB for the
+// main thread) somewhere past 10,000 levels. 1,500 is the C recursion limit
+// that later interpreters apply to their own native calls.
+constexpr int maxNativeDepth = 1500;
+thread_local int nativeDepth = 0;
+
+void nativeDepthError() {
+    PyErr_SetString(PyExc_RecursionError, "maximum recursion depth exceeded while calling a Python object");
+}
+
+FunctionObject* functionOf(const Frame& frame) { return reinterpret_cast<FunctionObject*>(frame.function.ptr()); }
+
 // Runs the body inside the interpreter's recursion guard, as every Python
-// call is: endless recursion through native methods ends in RecursionError
-// instead of overflowing the C stack. The function is held meanwhile, as a
-// Python frame holds its function: the body reads its closure and builtins,
-// and the code it calls may drop the caller's reference.
-PyObject* run(FunctionObject* fn, PyObject* const* bound) {
+// call is, and within the native depth: endless recursion through native
+// methods ends in RecursionError instead of overflowing the C stack. The frame
+// holds the function and the arguments meanwhile; they are let go when the
+// call slot returns.
+PyObject* run(Frame& frame) {
+    FunctionObject* const fn = functionOf(frame);
+    if (nativeDepth >= maxNativeDepth) {
+        nativeDepthError();
+        return bindingFailed(fn);
+    }
     if (Py_EnterRecursiveCall(" while calling a Python object")) return bindingFailed(fn);
-    Py_INCREF(fn);
     FunctionObject* const outer = running;
     running = fn;
-    Frame frame{*fn->row->spec, bound, fn->closure};
+    ++nativeDepth;
     PyObject* result = errors::runBody(*fn->row, frame);
+    --nativeDepth;
     running = outer;
-    Py_DECREF(fn);
     Py_LeaveRecursiveCall();
     return result;
 }
@@ -112,10 +133,11 @@ int parameterIndex(FunctionObject* fn, PyObject* key) {
     return -1;
 }
 
-EXPLORERVIEW_NOINLINE PyObject* bindSlowly(FunctionObject* fn, PyObject* const* args, Py_ssize_t nargs,
+EXPLORERVIEW_NOINLINE PyObject* bindSlowly(Frame& frame, PyObject* const* args, Py_ssize_t nargs,
                                        PyObject* kwnames) {
+    FunctionObject* const fn = functionOf(frame);
     const int nparams = fn->row->nparams;
-    // Held for the whole call: the body may rebind __defaults__ while it runs.
+    // Held while binding: a keyword's comparison may rebind __defaults__.
     py::object defaults = py::reinterpret_borrow<py::object>(fn->defaults);
     const Py_ssize_t ndefaults = defaults ? PyTuple_GET_SIZE(defaults.ptr()) : 0;
     if (nargs > nparams) {
@@ -123,9 +145,20 @@ EXPLORERVIEW_NOINLINE PyObject* bindSlowly(FunctionObject* fn, PyObject* const* 
         return bindingFailed(fn);
     }
 
-    PyObject* bound[maxParams] = {};  // borrowed from the caller's arguments or `defaults`
-    std::copy(args, args + nargs, bound);
+    // Everything the caller passed is held before the first keyword is
+    // compared, since a comparison may make the caller drop it. More values
+    // than parameters never bind (a keyword is then unknown or given twice),
+    // so their values are not needed.
+    const py::object names = py::reinterpret_borrow<py::object>(kwnames);
     const Py_ssize_t nkwargs = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+    const bool fits = nargs + nkwargs <= nparams;
+    std::array<py::object, maxParams> values;  // the keyword values, in the caller's order
+    for (Py_ssize_t k = 0; fits && k < nkwargs; ++k) values[k] = py::reinterpret_borrow<py::object>(args[nargs + k]);
+    std::array<bool, maxParams> given{};
+    for (Py_ssize_t i = 0; i < nargs; ++i) {
+        frame.args[i] = py::reinterpret_borrow<py::object>(args[i]);
+        given[i] = true;
+    }
     for (Py_ssize_t k = 0; k < nkwargs; ++k) {
         PyObject* key = PyTuple_GET_ITEM(kwnames, k);
         if (!PyUnicode_Check(key)) {
@@ -138,26 +171,28 @@ EXPLORERVIEW_NOINLINE PyObject* bindSlowly(FunctionObject* fn, PyObject* const* 
             unexpectedKeywordError(fn, key);
             return bindingFailed(fn);
         }
-        if (bound[at]) {
+        if (given[at]) {
             multipleValuesError(fn, key);
             return bindingFailed(fn);
         }
-        bound[at] = args[nargs + k];
+        given[at] = true;
+        frame.args[at] = std::move(values[k]);
     }
+    assert(fits);
 
     // Defaults belong to the last parameters, as many as there are defaults
     // (the last ones of an over-long tuple, as Python takes them).
     const Py_ssize_t firstDefault = nparams - std::min<Py_ssize_t>(ndefaults, nparams);
     for (int i = 0; i < nparams; ++i) {
-        if (bound[i]) continue;
+        if (given[i]) continue;
         if (i < firstDefault) {
             positionalCountError(fn, ndefaults, i);
             return bindingFailed(fn);
         }
-        bound[i] = PyTuple_GET_ITEM(defaults.ptr(), ndefaults - nparams + i);
+        frame.args[i] = py::reinterpret_borrow<py::object>(PyTuple_GET_ITEM(defaults.ptr(), ndefaults - nparams + i));
     }
-    if (!argumentsPass(fn, bound)) return bindingFailed(fn);
-    return run(fn, bound);
+    if (!argumentsPass(fn, frame)) return bindingFailed(fn);
+    return run(frame);
 }
 
 }  // namespace
@@ -168,23 +203,30 @@ py::object runningBuiltins() noexcept {
     return running ? py::reinterpret_borrow<py::object>(running->builtins) : py::object();
 }
 
-PyObject* functionVectorcall(PyObject* callable, PyObject* const* args, std::size_t nargsf,
-                             PyObject* kwnames) noexcept {
+py::object runningGlobals() noexcept {
+    return py::reinterpret_borrow<py::object>(running ? running->globals : state::globals());
+}
+
+// Not noexcept: a thread that the interpreter ends while it runs here unwinds
+// through this function (see errors::runBody).
+PyObject* functionVectorcall(PyObject* callable, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
     FunctionObject* fn = reinterpret_cast<FunctionObject*>(callable);
+    Frame frame{*fn->row->spec, py::reinterpret_borrow<py::object>(callable)};
     const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
     const bool keywords = kwnames && PyTuple_GET_SIZE(kwnames) > 0;
 
     if (fn->row->spec->shape == CallShape::lambda) {
         if (keywords) lambdaKeywordsError(fn);
         else if (nargs) lambdaArgumentsError(fn, nargs);
-        else return run(fn, args);
+        else return run(frame);
         return bindingFailed(fn);
     }
     if (!keywords && nargs == fn->row->nparams) {  // the common shape: nothing to rearrange
-        if (!argumentsPass(fn, args)) return bindingFailed(fn);
-        return run(fn, args);
+        for (Py_ssize_t i = 0; i < nargs; ++i) frame.args[i] = py::reinterpret_borrow<py::object>(args[i]);
+        if (!argumentsPass(fn, frame)) return bindingFailed(fn);
+        return run(frame);
     }
-    return bindSlowly(fn, args, nargs, keywords ? kwnames : nullptr);
+    return bindSlowly(frame, args, nargs, keywords ? kwnames : nullptr);
 }
 
 }  // namespace explorerview

@@ -5,6 +5,7 @@
 #include "module/constants.hpp"
 #include "module/errors.hpp"
 #include "module/exec_steps.hpp"
+#include "module/forced_unwind.hpp"
 #include "module/function.hpp"
 #include "module/state.hpp"
 
@@ -30,7 +31,7 @@ void copyFromSpec(py::handle dict, py::handle spec, const char* attribute, const
     if (PyDict_SetItemString(dict.ptr(), key, value) < 0) throw py::error_already_set();
 }
 
-PyObject* explorerview_create(PyObject* spec, PyModuleDef*) noexcept {
+PyObject* explorerview_create(PyObject* spec, PyModuleDef*) {
     std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
     if (id == -1) return nullptr;
     if (state::interpreterId() == -1) {
@@ -54,7 +55,9 @@ PyObject* explorerview_create(PyObject* spec, PyModuleDef*) noexcept {
         copyFromSpec(dict, spec, "parent", "__package__", false);
         copyFromSpec(dict, spec, "submodule_search_locations", "__path__", true);
         return module.release().ptr();
-    } catch (...) {
+    }
+    EXPLORERVIEW_RETHROW_FORCED_UNWIND
+    catch (...) {
         errors::setFromCurrentException();
         return nullptr;
     }
@@ -88,7 +91,7 @@ bool registerFullName(py::handle module) {
 // After a failed exec: the entry this exec added must not survive it, or a
 // later `import Tavro_Workspace.explorerview` would silently return the broken
 // module. (Under its own name the import system removes it itself.)
-void unregisterFullName(PyObject* module) noexcept {
+void unregisterFullName(PyObject* module) {
     py::error_scope pending;  // the import error, set aside while the entry goes
     PyObject* modules = PyImport_GetModuleDict();
     if (PyDict_GetItemString(modules, constants::fullName) == module &&
@@ -128,7 +131,9 @@ void execute(py::handle module, Progress& progress) {
     if (PyDict_SetItemString(globals.ptr(), "__test__", py::dict().ptr()) < 0) throw py::error_already_set();
 }
 
-int explorerview_exec(PyObject* module) noexcept {
+// Neither step is noexcept: an import on a thread that the interpreter ends
+// unwinds through them (module/forced_unwind.hpp).
+int explorerview_exec(PyObject* module) {
     if (PyObject* recorded = state::module()) {
         if (recorded == module) return 0;  // a later import of the executed module: nothing to redo
         PyErr_SetString(PyExc_RuntimeError,
@@ -140,7 +145,9 @@ int explorerview_exec(PyObject* module) noexcept {
     try {
         execute(module, progress);
         return 0;
-    } catch (...) {
+    }
+    EXPLORERVIEW_RETHROW_FORCED_UNWIND
+    catch (...) {
         errors::setFromCurrentException();
     }
     if (progress.constantsBuilt) errors::addInitEntry();

@@ -4,14 +4,28 @@
 // traceback entry naming the function in the module's own terms.
 #include "module/errors.hpp"
 
+#include <chrono>
 #include <new>
+#include <thread>
+
+#include "module/forced_unwind.hpp"
+
+namespace explorerview {
+
+void waitForProcessEnd() noexcept {
+    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+}
+
+}  // namespace explorerview
 
 namespace explorerview::errors {
 
-void setFromCurrentException() noexcept {
+void setFromCurrentException() {
     try {
         throw;
-    } catch (py::error_already_set& e) {
+    }
+    EXPLORERVIEW_RETHROW_FORCED_UNWIND
+    catch (py::error_already_set& e) {
         e.restore();
     } catch (const py::builtin_exception& e) {
         e.set_error();
@@ -50,7 +64,7 @@ private:
 // empty code object whose first line is `line`; a frame that has not started
 // reports its code's first line, so the entry points there. When the entry
 // cannot be made (no memory), the exception stays as it was, without it.
-void addTracebackEntry(const char* function, const char* file, int line) noexcept {
+void addTracebackEntry(const char* function, const char* file, int line) {
     PendingException pending;
     py::object frame;
     if (PyCodeObject* code = PyCode_NewEmpty(file, function, line)) {
@@ -68,21 +82,23 @@ void addTracebackEntry(const char* function, const char* file, int line) noexcep
 
 }  // namespace
 
-void addEntry(const constants::BuiltRow& row) noexcept {
+void addEntry(const constants::BuiltRow& row) {
     addTracebackEntry(row.tracebackName.c_str(), constants::fileName, row.spec->firstLine);
 }
 
-void addInitEntry() noexcept {
+void addInitEntry() {
     addTracebackEntry("init Tavro_Workspace.explorerview", constants::fileName, 1);
 }
 
-PyObject* runBody(const constants::BuiltRow& row, Frame& frame) noexcept {
+PyObject* runBody(const constants::BuiltRow& row, Frame& frame) {
     PyObject* result = nullptr;
     try {
         result = row.spec->body(frame).release().ptr();
         if (!result && !PyErr_Occurred())
             PyErr_Format(PyExc_SystemError, "%s returned no result and set no error", row.spec->qualname);
-    } catch (...) {
+    }
+    EXPLORERVIEW_RETHROW_FORCED_UNWIND
+    catch (...) {
         setFromCurrentException();
     }
     if (!result) addEntry(row);

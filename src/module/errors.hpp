@@ -11,17 +11,18 @@
 namespace explorerview::errors {
 
 // Runs the row's body: its result (a new reference), or null with the Python
-// error pending and the function's traceback entry added.
-PyObject* runBody(const constants::BuiltRow& row, Frame& frame) noexcept;
+// error pending and the function's traceback entry added. Only a forced
+// unwind (module/forced_unwind.hpp) leaves it as an exception.
+PyObject* runBody(const constants::BuiltRow& row, Frame& frame);
 
 // Sets the Python error for the C++ exception in flight. Call only inside a
-// catch block.
-void setFromCurrentException() noexcept;
+// catch block; a forced unwind is rethrown.
+void setFromCurrentException();
 
 // The traceback entry of the row for the pending error, at the row's first line.
-void addEntry(const constants::BuiltRow& row) noexcept;
+void addEntry(const constants::BuiltRow& row);
 
 // The traceback entry of a failed module exec.
-void addInitEntry() noexcept;
+void addInitEntry();
 
 }  // namespace explorerview::errors

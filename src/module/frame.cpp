@@ -3,16 +3,18 @@
 #include "module/frame.hpp"
 
 #include "module/constants.hpp"
+#include "module/function.hpp"
 
 namespace explorerview {
 
 namespace {
 
-// The value in cell `i` of the closure, or a null object when the closure or
-// the cell is empty. Owned, as a Python frame holds what it loads from a
-// cell: the cell is writable from Python and may be emptied (and its value
-// freed) by any code that runs while the value is in use.
-py::object cellValue(PyObject* closure, std::size_t i) {
+// The value in cell `i` of the function's closure, or a null object when the
+// closure or the cell is empty. Owned, as a Python frame holds what it loads
+// from a cell: the cell is writable from Python and may be emptied (and its
+// value freed) by any code that runs while the value is in use.
+py::object cellValue(py::handle function, std::size_t i) {
+    PyObject* closure = reinterpret_cast<FunctionObject*>(function.ptr())->closure;
     if (!closure || static_cast<std::size_t>(PyTuple_GET_SIZE(closure)) <= i) return py::object();
     return py::reinterpret_steal<py::object>(PyCell_Get(PyTuple_GET_ITEM(closure, static_cast<Py_ssize_t>(i))));
 }
@@ -20,7 +22,7 @@ py::object cellValue(PyObject* closure, std::size_t i) {
 }  // namespace
 
 py::object Frame::captured(std::size_t i) const {
-    py::object value = cellValue(closure, i);
+    py::object value = cellValue(function, i);
     if (!value) {
         PyErr_SetString(PyExc_NameError,
                         "cannot access free variable 'self' where it is not associated with a value"
@@ -33,12 +35,12 @@ py::object Frame::captured(std::size_t i) const {
 // Held across the call: super() may read self.__class__, a property that can
 // empty the class cell and drop the last reference to the class.
 py::object Frame::super() const {
-    py::object cls = cellValue(closure, 0);
+    py::object cls = cellValue(function, 0);
     if (!cls) {
         PyErr_SetString(PyExc_RuntimeError, "super(): empty __class__ cell");
         throw py::error_already_set();
     }
-    PyObject* stack[] = {nullptr, cls.ptr(), args[0]};
+    PyObject* stack[] = {nullptr, cls.ptr(), self().ptr()};
     PyObject* result = PyObject_Vectorcall(constants::builtinSuper().ptr(), stack + 1,
                                            2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
     if (!result) throw py::error_already_set();

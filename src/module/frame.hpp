@@ -2,7 +2,9 @@
 // function closes over, and zero-argument super() for the constructors.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <tuple>
 
 #include <pybind11/pybind11.h>
 
@@ -10,11 +12,19 @@
 
 namespace explorerview {
 
-// The arguments of the running call, after binding (defaults filled in).
+// The most parameters a function of the module has.
+inline constexpr std::size_t maxParams = std::tuple_size_v<decltype(FunctionRow::params)>;
+
+// The running call. Like a Python frame, it owns the function and every bound
+// argument (defaults included) from binding until the body has returned: code
+// that runs inside the body may make the caller drop its own references at any
+// moment. The handles it gives out are the frame's references, valid for the
+// whole call.
 struct Frame {
     const FunctionRow& spec;
-    PyObject* const* args;  // borrowed: spec.params order; a lambda has none and gets the caller's, maybe null
-    PyObject* closure;      // borrowed: the function's __closure__ tuple, or null
+    py::object function;                      // the function being called
+    std::array<py::object, maxParams> args{};  // spec.params order; all set after binding
+                                              // (a lambda has no parameters: all stay null)
 
     py::handle arg(std::size_t i) const { return args[i]; }
     py::handle self() const { return args[0]; }

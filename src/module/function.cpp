@@ -6,12 +6,15 @@
 // a null value (del) treated as Python treats it. Attributes Python keeps
 // read-only (__globals__, __closure__, __builtins__) are read-only here too,
 // and a write the function could not honour (another __code__) raises.
+//
+// No slot is noexcept: most can run Python code (an audit hook, a __del__, a
+// collection), and a thread that the interpreter ends meanwhile unwinds
+// through them (module/forced_unwind.hpp).
 #include "module/function.hpp"
 
 #include <structmember.h>
 
 #include "module/name.hpp"
-#include "module/state.hpp"
 
 namespace explorerview {
 
@@ -42,13 +45,14 @@ py::object makeFunction(const FunctionRow& spec, py::handle closure) {
         throw py::error_already_set();
     }
     if (ncells == 0) cells = nullptr;  // an empty tuple reads as None, as for Python functions
-    PyObject* globals = state::globals();
+    // A def statement gives the new function the globals of the frame it runs in.
+    py::object globals = runningGlobals();
     if (!globals) {
         PyErr_Format(PyExc_SystemError, "%s made before the module was executed", spec.qualname);
         throw py::error_already_set();
     }
 
-    py::object builtins = builtinsFor(globals);
+    py::object builtins = builtinsFor(globals.ptr());
     py::dict annotations;
     for (const auto& pair : row.annotations)
         if (pair[0]) annotations[pair[0]] = pair[1];
@@ -57,7 +61,7 @@ py::object makeFunction(const FunctionRow& spec, py::handle closure) {
     if (!fn) throw py::error_already_set();
     fn->vectorcall = functionVectorcall;
     fn->row = &row;
-    fn->globals = Py_NewRef(globals);
+    fn->globals = globals.release().ptr();
     fn->builtins = builtins.release().ptr();
     fn->name = row.name.inc_ref().ptr();
     fn->qualname = row.qualname.inc_ref().ptr();
@@ -86,9 +90,9 @@ namespace {
 
 // ---- getters and setters ------------------------------------------------------
 
-PyObject* function_get_code(PyObject* self, void*) noexcept { return Py_NewRef(asFunction(self)->code); }
+PyObject* function_get_code(PyObject* self, void*) { return Py_NewRef(asFunction(self)->code); }
 
-int function_set_code(PyObject* self, PyObject* value, void*) noexcept {
+int function_set_code(PyObject* self, PyObject* value, void*) {
     FunctionObject* fn = asFunction(self);
     if (!value || !PyCode_Check(value)) {
         PyErr_SetString(PyExc_TypeError, "__code__ must be set to a code object");
@@ -112,12 +116,12 @@ int function_set_code(PyObject* self, PyObject* value, void*) noexcept {
     return 0;
 }
 
-PyObject* function_get_defaults(PyObject* self, void*) noexcept {
+PyObject* function_get_defaults(PyObject* self, void*) {
     PyObject* defaults = asFunction(self)->defaults;
     return Py_NewRef(defaults ? defaults : Py_None);
 }
 
-int function_set_defaults(PyObject* self, PyObject* value, void*) noexcept {
+int function_set_defaults(PyObject* self, PyObject* value, void*) {
     if (value == Py_None) value = nullptr;
     if (value && !PyTuple_Check(value)) {
         PyErr_SetString(PyExc_TypeError, "__defaults__ must be set to a tuple object");
@@ -129,14 +133,14 @@ int function_set_defaults(PyObject* self, PyObject* value, void*) noexcept {
     return 0;
 }
 
-PyObject* function_get_kwdefaults(PyObject* self, void*) noexcept {
+PyObject* function_get_kwdefaults(PyObject* self, void*) {
     PyObject* kwdefaults = asFunction(self)->kwdefaults;
     return Py_NewRef(kwdefaults ? kwdefaults : Py_None);
 }
 
 // Accepted as Python accepts it, and, as for a Python function without
 // keyword-only parameters, never consulted when binding.
-int function_set_kwdefaults(PyObject* self, PyObject* value, void*) noexcept {
+int function_set_kwdefaults(PyObject* self, PyObject* value, void*) {
     if (value == Py_None) value = nullptr;
     if (value && !PyDict_Check(value)) {
         PyErr_SetString(PyExc_TypeError, "__kwdefaults__ must be set to a dict object");
@@ -148,7 +152,7 @@ int function_set_kwdefaults(PyObject* self, PyObject* value, void*) noexcept {
     return 0;
 }
 
-PyObject* function_get_annotations(PyObject* self, void*) noexcept {
+PyObject* function_get_annotations(PyObject* self, void*) {
     FunctionObject* fn = asFunction(self);
     if (!fn->annotations) {
         fn->annotations = PyDict_New();
@@ -157,7 +161,7 @@ PyObject* function_get_annotations(PyObject* self, void*) noexcept {
     return Py_NewRef(fn->annotations);
 }
 
-int function_set_annotations(PyObject* self, PyObject* value, void*) noexcept {
+int function_set_annotations(PyObject* self, PyObject* value, void*) {
     if (value == Py_None) value = nullptr;
     if (value && !PyDict_Check(value)) {
         PyErr_SetString(PyExc_TypeError, "__annotations__ must be set to a dict object");
@@ -167,9 +171,9 @@ int function_set_annotations(PyObject* self, PyObject* value, void*) noexcept {
     return 0;
 }
 
-PyObject* function_get_name(PyObject* self, void*) noexcept { return Py_NewRef(asFunction(self)->name); }
+PyObject* function_get_name(PyObject* self, void*) { return Py_NewRef(asFunction(self)->name); }
 
-int function_set_name(PyObject* self, PyObject* value, void*) noexcept {
+int function_set_name(PyObject* self, PyObject* value, void*) {
     if (!value || !PyUnicode_Check(value)) {
         PyErr_SetString(PyExc_TypeError, "__name__ must be set to a string object");
         return -1;
@@ -178,11 +182,11 @@ int function_set_name(PyObject* self, PyObject* value, void*) noexcept {
     return 0;
 }
 
-PyObject* function_get_qualname(PyObject* self, void*) noexcept {
+PyObject* function_get_qualname(PyObject* self, void*) {
     return Py_NewRef(asFunction(self)->qualname);
 }
 
-int function_set_qualname(PyObject* self, PyObject* value, void*) noexcept {
+int function_set_qualname(PyObject* self, PyObject* value, void*) {
     if (!value || !PyUnicode_Check(value)) {
         PyErr_SetString(PyExc_TypeError, "__qualname__ must be set to a string object");
         return -1;
@@ -195,12 +199,12 @@ int function_set_qualname(PyObject* self, PyObject* value, void*) noexcept {
 // type stands in for: tools that treat functions specially (unittest.mock's
 // autospec enforcing signatures, inspect.isfunction, pydoc) look at __class__
 // through isinstance. type(f) still tells the truth.
-PyObject* function_get_class(PyObject*, void*) noexcept {
+PyObject* function_get_class(PyObject*, void*) {
     return Py_NewRef(reinterpret_cast<PyObject*>(&PyFunction_Type));
 }
 
 // Assignment and deletion refuse as they do on a Python function.
-int function_set_class(PyObject*, PyObject* value, void*) noexcept {
+int function_set_class(PyObject*, PyObject* value, void*) {
     PyErr_SetString(PyExc_TypeError, value ? "__class__ assignment only supported for mutable types or ModuleType "
                                              "subclasses"
                                            : "can't delete __class__ attribute");
@@ -233,7 +237,7 @@ PyMemberDef function_members[] = {
 
 // Pickled by reference, as Python pickles its functions: the qualified name,
 // looked up again in the module on load. Local functions fail as Python's do.
-PyObject* function_reduce(PyObject* self, PyObject*) noexcept { return Py_NewRef(asFunction(self)->qualname); }
+PyObject* function_reduce(PyObject* self, PyObject*) { return Py_NewRef(asFunction(self)->qualname); }
 
 PyMethodDef function_methods[] = {
     {"__reduce__", function_reduce, METH_NOARGS, nullptr},
@@ -242,7 +246,7 @@ PyMethodDef function_methods[] = {
 
 // ---- garbage collection ---------------------------------------------------------
 
-int function_traverse(PyObject* self, visitproc visit, void* arg) noexcept {
+int function_traverse(PyObject* self, visitproc visit, void* arg) {
     FunctionObject* fn = asFunction(self);
     Py_VISIT(fn->code);
     Py_VISIT(fn->globals);
@@ -259,7 +263,7 @@ int function_traverse(PyObject* self, visitproc visit, void* arg) noexcept {
     return 0;
 }
 
-int function_clear(PyObject* self) noexcept {
+int function_clear(PyObject* self) {
     FunctionObject* fn = asFunction(self);
     Py_CLEAR(fn->globals);
     Py_CLEAR(fn->builtins);
@@ -278,7 +282,7 @@ int function_clear(PyObject* self) noexcept {
     return 0;
 }
 
-void function_dealloc(PyObject* self) noexcept {
+void function_dealloc(PyObject* self) {
     FunctionObject* fn = asFunction(self);
     PyObject_GC_UnTrack(self);
     if (fn->weakreflist) PyObject_ClearWeakRefs(self);
@@ -293,12 +297,12 @@ void function_dealloc(PyObject* self) noexcept {
 
 // Through the class: the function itself; through an instance: a real bound
 // method (types.MethodType), which PyQt's connect recognises as a method.
-PyObject* function_descr_get(PyObject* self, PyObject* obj, PyObject*) noexcept {
+PyObject* function_descr_get(PyObject* self, PyObject* obj, PyObject*) {
     if (obj == Py_None || obj == nullptr) return Py_NewRef(self);
     return PyMethod_New(self, obj);
 }
 
-PyObject* function_repr(PyObject* self) noexcept {
+PyObject* function_repr(PyObject* self) {
     return PyUnicode_FromFormat("<function %U at %p>", asFunction(self)->qualname, self);
 }
 

@@ -49,9 +49,13 @@ py::object builtinsFor(PyObject* globals);
 // or null while none runs (module exec).
 py::object runningBuiltins() noexcept;
 
+// The __globals__ of the innermost native function running on this thread, or
+// the module's while none runs (module exec): where a body looks names up, as
+// a Python function looks in its own globals.
+py::object runningGlobals() noexcept;
+
 // The vectorcall slot (binding.cpp): binds the arguments to the row's
 // parameters, checks them, and runs the body behind the one error boundary.
-PyObject* functionVectorcall(PyObject* callable, PyObject* const* args, std::size_t nargsf,
-                             PyObject* kwnames) noexcept;
+PyObject* functionVectorcall(PyObject* callable, PyObject* const* args, std::size_t nargsf, PyObject* kwnames);
 
 }  // namespace explorerview

@@ -64,23 +64,28 @@ py::object importFrom(py::handle module, py::handle name) {
 
 // from <moduleName> import <names...>: the loaded module when it already has
 // every name, else the import system with the names as the from-list; then
-// each name read and bound before the next is read.
+// each name read and bound before the next is read. The names come from exec's
+// own constant list, as the statement takes them from its code: the from-list
+// is a new list handed to the import system, which may keep it and change it.
 void fromImport(py::handle globals, const char* moduleName, std::initializer_list<const char*> names) {
     py::object key = interned(moduleName);
-    py::list fromlist;
-    for (const char* name : names) fromlist.append(interned(name));
-
     py::object module = loadedModule(key);
     if (module) {
         bool complete = true;
-        for (py::handle name : fromlist) complete = complete && PyObject_HasAttr(module.ptr(), name.ptr());
+        for (const char* name : names) complete = complete && PyObject_HasAttr(module.ptr(), interned(name).ptr());
         if (!complete) module = py::object();
     }
-    if (!module) module = importModule(globals, key, fromlist);
+    if (!module) {
+        py::list fromlist;
+        for (const char* name : names) fromlist.append(interned(name));
+        module = importModule(globals, key, fromlist);
+    }
 
-    for (py::handle name : fromlist)
-        if (PyDict_SetItem(globals.ptr(), name.ptr(), importFrom(module, name).ptr()) < 0)
+    for (const char* name : names) {
+        py::object nameObject = interned(name);
+        if (PyDict_SetItem(globals.ptr(), nameObject.ptr(), importFrom(module, nameObject).ptr()) < 0)
             throw py::error_already_set();
+    }
 }
 
 }  // namespace

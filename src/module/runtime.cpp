@@ -5,7 +5,6 @@
 #include <cassert>
 
 #include "module/function.hpp"
-#include "module/state.hpp"
 
 namespace explorerview {
 
@@ -15,7 +14,7 @@ py::object itemOrNull(py::handle mapping, py::handle key) {
         if (!value && PyErr_Occurred()) throw py::error_already_set();
         return py::reinterpret_borrow<py::object>(value);  // held before anything else runs
     }
-    PyObject* value = PyObject_GetItem(mapping.ptr(), key.ptr());
+    PyObject* value = intoPython([&] { return PyObject_GetItem(mapping.ptr(), key.ptr()); });
     if (!value) {
         if (!PyErr_ExceptionMatches(PyExc_KeyError)) throw py::error_already_set();
         PyErr_Clear();
@@ -26,14 +25,15 @@ py::object itemOrNull(py::handle mapping, py::handle key) {
 py::object global(const Name& name) { return globalNamed(name.get()); }
 
 py::object globalNamed(py::handle name) {
-    PyObject* globals = state::globals();  // null only if the module failed to execute
-    PyObject* value = globals ? PyDict_GetItemWithError(globals, name.ptr()) : nullptr;
+    // Held for the look-up, as are the builtins: a key's __eq__ may rebind
+    // what held them. Null only outside any function once exec has failed.
+    py::object globals = runningGlobals();
+    PyObject* value = globals ? PyDict_GetItemWithError(globals.ptr(), name.ptr()) : nullptr;
     if (value) return py::reinterpret_borrow<py::object>(value);  // held before anything else runs
     if (PyErr_Occurred()) throw py::error_already_set();
-    // Held for the look-up: a key's __eq__ may rebind what held them. Outside
-    // any function (the class statements at exec) the module's own builtins.
+    // Outside any function (the class statements at exec) the module's own builtins.
     py::object builtins = runningBuiltins();
-    if (!builtins && globals) builtins = builtinsFor(globals);
+    if (!builtins && globals) builtins = builtinsFor(globals.ptr());
     if (builtins)
         if (py::object found = itemOrNull(builtins, name)) return found;
     PyErr_Format(PyExc_NameError, "name '%U' is not defined", name.ptr());
@@ -57,9 +57,10 @@ py::object callWithKeywords(py::handle callable, const Name* method, PyObject** 
         }
     }
     std::size_t nargsf = nargs | PY_VECTORCALL_ARGUMENTS_OFFSET;
-    PyObject* result = method
-        ? PyObject_VectorcallMethod(method->get().ptr(), stack + 1, nargsf, kwnames.ptr())
-        : PyObject_Vectorcall(callable.ptr(), stack + 1, nargsf, kwnames.ptr());
+    PyObject* result = intoPython([&] {
+        return method ? PyObject_VectorcallMethod(method->get().ptr(), stack + 1, nargsf, kwnames.ptr())
+                      : PyObject_Vectorcall(callable.ptr(), stack + 1, nargsf, kwnames.ptr());
+    });
     if (!result) throw py::error_already_set();
     return py::reinterpret_steal<py::object>(result);
 }

@@ -20,6 +20,7 @@
 #include <pybind11/pybind11.h>
 
 #include "module/compiler.hpp"
+#include "module/forced_unwind.hpp"
 #include "module/name.hpp"
 
 namespace explorerview {
@@ -36,17 +37,17 @@ inline py::object ownedOrThrow(PyObject* result) {
 
 // ---- globals ----------------------------------------------------------------------
 
-// The module global `name`, falling back to the builtins of the running
-// function (its __builtins__, as a Python function looks there); NameError
-// "name 'X' is not defined" otherwise. Read at each use, never cached, so a
-// rebinding is seen by the next call.
+// The global `name` of the running function (its __globals__, the module's
+// dict), falling back to that function's __builtins__, as a Python function
+// looks them up; NameError "name 'X' is not defined" otherwise. Read at each
+// use, never cached, so a rebinding is seen by the next call.
 py::object global(const Name& name);
 
 // ---- attributes -------------------------------------------------------------------
 
 // obj.name
 inline py::object getAttr(py::handle obj, const Name& name) {
-    return detail::ownedOrThrow(PyObject_GetAttr(obj.ptr(), name.get().ptr()));
+    return detail::ownedOrThrow(intoPython([&] { return PyObject_GetAttr(obj.ptr(), name.get().ptr()); }));
 }
 
 // obj.first.second...: getAttr(global(names::Qt), SortOrder, AscendingOrder).
@@ -60,7 +61,8 @@ EXPLORERVIEW_ALWAYS_INLINE py::object getAttr(py::handle obj, const Name& first,
 
 // obj.name = value
 inline void setAttr(py::handle obj, const Name& name, py::handle value) {
-    if (PyObject_SetAttr(obj.ptr(), name.get().ptr(), value.ptr()) < 0) detail::throwPythonError();
+    if (intoPython([&] { return PyObject_SetAttr(obj.ptr(), name.get().ptr(), value.ptr()); }) < 0)
+        detail::throwPythonError();
 }
 
 // ---- calls ------------------------------------------------------------------------
@@ -106,7 +108,8 @@ py::object call(py::handle callable, A&&... args) {
     } else {
         PyObject* stack[1 + sizeof...(A)] = {nullptr, py::handle(args).ptr()...};
         constexpr std::size_t nargsf = sizeof...(A) | PY_VECTORCALL_ARGUMENTS_OFFSET;
-        return detail::ownedOrThrow(PyObject_Vectorcall(callable.ptr(), stack + 1, nargsf, nullptr));
+        return detail::ownedOrThrow(
+            intoPython([&] { return PyObject_Vectorcall(callable.ptr(), stack + 1, nargsf, nullptr); }));
     }
 }
 
@@ -119,9 +122,29 @@ py::object callMethod(py::handle obj, const Name& method, A&&... args) {
     } else {
         PyObject* stack[2 + sizeof...(A)] = {nullptr, obj.ptr(), py::handle(args).ptr()...};
         constexpr std::size_t nargsf = (1 + sizeof...(A)) | PY_VECTORCALL_ARGUMENTS_OFFSET;
-        return detail::ownedOrThrow(PyObject_VectorcallMethod(method.get().ptr(), stack + 1, nargsf, nullptr));
+        return detail::ownedOrThrow(
+            intoPython([&] { return PyObject_VectorcallMethod(method.get().ptr(), stack + 1, nargsf, nullptr); }));
     }
 }
+
+// obj.method, read now and called with what follows: methodOf(obj, name)(args...).
+// Python reads a method before it evaluates the call's arguments, and C++17
+// evaluates the callee of a call before its arguments; so where an argument
+// runs Python code (a call, an attribute read on a host object), this reads
+// the method first, as Python does. callMethod serves arguments that are
+// constants or values already computed.
+class BoundMethod {
+public:
+    explicit BoundMethod(py::object method) : method_(std::move(method)) {}
+    template <class... A>
+    py::object operator()(A&&... args) const {
+        return call(method_, std::forward<A>(args)...);
+    }
+
+private:
+    py::object method_;
+};
+inline BoundMethod methodOf(py::handle obj, const Name& method) { return BoundMethod(getAttr(obj, method)); }
 
 // ---- Python's conversions ---------------------------------------------------------
 
@@ -129,7 +152,7 @@ py::object callMethod(py::handle obj, const Name& method, A&&... args) {
 inline bool truth(py::handle value) {
     if (value.ptr() == Py_True) return true;  // what predicates mostly return
     if (value.ptr() == Py_False || value.is_none()) return false;
-    int result = PyObject_IsTrue(value.ptr());
+    int result = intoPython([&] { return PyObject_IsTrue(value.ptr()); });
     if (result < 0) detail::throwPythonError();
     return result != 0;
 }
@@ -137,7 +160,9 @@ inline bool truth(py::handle value) {
 // `str(value)`, as Python's str() gives it: a str subclass becomes an exact
 // str (unlike py::str, which passes the subclass through), but a __str__ that
 // returns a str subclass has its result passed through, as Python does.
-inline py::object str(py::handle value) { return detail::ownedOrThrow(PyObject_Str(value.ptr())); }
+inline py::object str(py::handle value) {
+    return detail::ownedOrThrow(intoPython([&] { return PyObject_Str(value.ptr()); }));
+}
 
 // ---- Python's literals and operators ---------------------------------------------
 //
@@ -155,23 +180,23 @@ inline py::object boolean(bool value) { return py::reinterpret_borrow<py::object
 inline py::object integer(Py_ssize_t value) { return detail::ownedOrThrow(PyLong_FromSsize_t(value)); }
 
 // a | b
-inline py::object bitOr(py::handle a, py::handle b) { return detail::ownedOrThrow(PyNumber_Or(a.ptr(), b.ptr())); }
+inline py::object bitOr(py::handle a, py::handle b) { return detail::ownedOrThrow(intoPython([&] { return PyNumber_Or(a.ptr(), b.ptr()); })); }
 
 // a / b: for a Path and a name, the name joined to the path.
 inline py::object divide(py::handle a, py::handle b) {
-    return detail::ownedOrThrow(PyNumber_TrueDivide(a.ptr(), b.ptr()));
+    return detail::ownedOrThrow(intoPython([&] { return PyNumber_TrueDivide(a.ptr(), b.ptr()); }));
 }
 
 // a == b
 inline py::object equal(py::handle a, py::handle b) {
-    return detail::ownedOrThrow(PyObject_RichCompare(a.ptr(), b.ptr(), Py_EQ));
+    return detail::ownedOrThrow(intoPython([&] { return PyObject_RichCompare(a.ptr(), b.ptr(), Py_EQ); }));
 }
 
 // a != b. Two bools differ exactly when they are different objects (the
 // models answer their predicates with bools): no comparison is made for them.
 inline py::object notEqual(py::handle a, py::handle b) {
     if (PyBool_Check(a.ptr()) && PyBool_Check(b.ptr())) return boolean(!a.is(b));
-    return detail::ownedOrThrow(PyObject_RichCompare(a.ptr(), b.ptr(), Py_NE));
+    return detail::ownedOrThrow(intoPython([&] { return PyObject_RichCompare(a.ptr(), b.ptr(), Py_NE); }));
 }
 
 // a < b. Two exact strs are ordered by code points, which is what str's own
@@ -183,12 +208,12 @@ inline py::object less(py::handle a, py::handle b) {
         if (order == -1 && PyErr_Occurred()) detail::throwPythonError();
         return boolean(order < 0);
     }
-    return detail::ownedOrThrow(PyObject_RichCompare(a.ptr(), b.ptr(), Py_LT));
+    return detail::ownedOrThrow(intoPython([&] { return PyObject_RichCompare(a.ptr(), b.ptr(), Py_LT); }));
 }
 
 // len(obj) (named apart from pybind11's len, which argument lookup would also find)
 inline Py_ssize_t length(py::handle obj) {
-    Py_ssize_t size = PyObject_Size(obj.ptr());
+    Py_ssize_t size = intoPython([&] { return PyObject_Size(obj.ptr()); });
     if (size < 0) detail::throwPythonError();
     return size;
 }
@@ -197,13 +222,13 @@ inline Py_ssize_t length(py::handle obj) {
 // mapping's __getitem__ answers.
 inline py::object item(py::handle obj, Py_ssize_t i) {
     py::object key = integer(i);
-    return detail::ownedOrThrow(PyObject_GetItem(obj.ptr(), key.ptr()));
+    return detail::ownedOrThrow(intoPython([&] { return PyObject_GetItem(obj.ptr(), key.ptr()); }));
 }
 
 // An int-like bound as range() takes it (its __index__); OverflowError
 // beyond what a loop counter holds.
 inline Py_ssize_t asIndex(py::handle obj) {
-    py::object index = detail::ownedOrThrow(PyNumber_Index(obj.ptr()));
+    py::object index = detail::ownedOrThrow(intoPython([&] { return PyNumber_Index(obj.ptr()); }));
     Py_ssize_t value = PyLong_AsSsize_t(index.ptr());
     if (value == -1 && PyErr_Occurred()) detail::throwPythonError();
     return value;

@@ -229,18 +229,18 @@ py::object roundMenu(py::handle self, const Name* title, const Name& menuId) {
     return call(menuType, text, kw(id, menuId));
 }
 
-// self.<part>.<method>(self.<item>, extra...): the part is read before the
-// item, as Python reads them; each call reads both afresh.
+// self.<part>.<method>(self.<item>, extra...): the part and its method are
+// read before the item, as Python reads them; each call reads all afresh.
 template <class... Extra>
 void callOnPart(py::handle self, const Name& part, const Name& method, const Name& item, const Extra&... extra) {
     py::object receiver = getAttr(self, part);
-    callMethod(receiver, method, getAttr(self, item), extra...);
+    methodOf(receiver, method)(getAttr(self, item), extra...);
 }
 
 // self.<part>.<method>(<type>()): an item made on the spot and held by the part.
 void addNew(py::handle self, const Name& part, const Name& method, const Name& type) {
     py::object receiver = getAttr(self, part);
-    callMethod(receiver, method, call(global(type)));
+    methodOf(receiver, method)(call(global(type)));
 }
 
 py::object initBody(Frame& f) {
@@ -258,7 +258,7 @@ py::object initBody(Frame& f) {
         setAttr(self, names::viewToolBar, call(toolBarType, self));
         callMethod(getAttr(self, names::viewToolBar), setObjectName, explorerToolbar);
         py::object window = hostWindow();
-        callMethod(window, registerToolBar, getAttr(self, names::viewToolBar));
+        methodOf(window, registerToolBar)(getAttr(self, names::viewToolBar));
     }
 
     // 4. The bold title.
@@ -297,12 +297,12 @@ py::object initBody(Frame& f) {
     // 15. The tree's double click and its context menu request.
     {
         py::object signal = getAttr(self, names::fileSystemView, doubleClicked);
-        callMethod(signal, connect, getAttr(self, fsItemDoubleClickedName));
+        methodOf(signal, connect)(getAttr(self, fsItemDoubleClickedName));
         py::object view = getAttr(self, names::fileSystemView);
         py::object policy = getAttr(global(names::Qt), ContextMenuPolicy, CustomContextMenu);
         callMethod(view, setContextMenuPolicy, policy);
         signal = getAttr(self, names::fileSystemView, customContextMenuRequested);
-        callMethod(signal, connect, getAttr(self, showContextMenuName));
+        methodOf(signal, connect)(getAttr(self, showContextMenuName));
     }
 
     // 16. The context menu, untitled, in five named sections.

@@ -16,10 +16,9 @@ const Name mapToGlobal{"mapToGlobal"}, popup{"popup"}, viewport{"viewport"}, sho
 py::object showNewFileMenuBody(Frame& f) {
     py::handle self = f.self();
     py::object toolBar = getAttr(self, names::viewToolBar);
-    py::object button = callMethod(toolBar, widgetForAction, getAttr(self, names::newFileOrFolderAction));
-    py::object corner = callMethod(callMethod(button, rect), bottomLeft);
-    py::object where = callMethod(button, mapToGlobal, corner);
-    callMethod(getAttr(self, names::newFileMenu), popup, where);
+    py::object button = methodOf(toolBar, widgetForAction)(getAttr(self, names::newFileOrFolderAction));
+    methodOf(getAttr(self, names::newFileMenu), popup)(
+        methodOf(button, mapToGlobal)(callMethod(callMethod(button, rect), bottomLeft)));
     return py::none();
 }
 

@@ -20,7 +20,7 @@ const Name scrollTo{"scrollTo"}, selectedRows{"selectedRows"};
 // The proxy index of a path: the file system model looks the path up by its
 // string (a str is used as it is), the proxy maps it into the tree's space.
 EXPLORERVIEW_ALWAYS_INLINE py::object proxyIndexOf(py::handle model, py::handle fsModel, py::handle path) {
-    return callMethod(model, names::mapFromSource, callMethod(fsModel, names::index, str(path)));
+    return methodOf(model, names::mapFromSource)(methodOf(fsModel, names::index)(str(path)));
 }
 
 // sel.SelectionFlag(sel.SelectionFlag.Select.value | sel.SelectionFlag.Rows.value):
@@ -51,8 +51,8 @@ py::object selectBody(Frame& f) {
         if (!truth(idx) || !truth(callMethod(idx, names::isValid))) continue;  // not in the model
         // Only the immediate parent is opened here; scrolling to the last path
         // below lets the tree open that one's ancestors.
-        callMethod(view, names::expand, callMethod(model, names::parent, idx));
-        callMethod(sel, selectName, idx, selectRowsFlags(sel));
+        methodOf(view, names::expand)(callMethod(model, names::parent, idx));
+        methodOf(sel, selectName)(idx, selectRowsFlags(sel));
     }
 
     Py_ssize_t count = PyList_GET_SIZE(paths.ptr());

@@ -21,11 +21,11 @@ py::object setWorkingFolderBody(Frame& f) {
     py::handle self = f.self(), path = f.arg(1);
     if (path.is_none()) {
         py::object pages = getAttr(self, names::stacked);
-        callMethod(pages, setCurrentWidget, getAttr(self, names::noFolderOpenedPage));
+        methodOf(pages, setCurrentWidget)(getAttr(self, names::noFolderOpenedPage));
         callMethod(getAttr(self, names::viewToolBar), setEnabled, Py_False);
     } else {
         py::object pages = getAttr(self, names::stacked);
-        callMethod(pages, setCurrentWidget, getAttr(self, names::fileSystemView));
+        methodOf(pages, setCurrentWidget)(getAttr(self, names::fileSystemView));
         callMethod(getAttr(self, names::fileSystemView), names::setRootPath, path);
         callMethod(getAttr(self, names::viewToolBar), setEnabled, Py_True);
     }
@@ -45,10 +45,10 @@ py::object workingFolderBody(Frame& f) {
 py::object expandSelectedBody(Frame& f) {
     py::object view = getAttr(f.self(), names::fileSystemView);
     py::object current = callMethod(view, currentIndex);
-    py::object itemModel = callMethod(view, model);
+    BoundMethod index = methodOf(callMethod(view, model), names::index);
     py::object currentRow = callMethod(current, row);
     py::object currentParent = callMethod(current, names::parent);
-    py::object idx = callMethod(itemModel, names::index, currentRow, integer(0), kw(names::parent, currentParent));
+    py::object idx = index(currentRow, integer(0), kw(names::parent, currentParent));
     if (truth(callMethod(idx, names::isValid))) callMethod(view, expandRecursively, idx);
     return py::none();
 }
@@ -58,10 +58,9 @@ py::object expandSelectedBody(Frame& f) {
 py::object fsItemDoubleClickedBody(Frame& f) {
     py::handle self = f.self();
     py::object pathType = global(names::Path);
-    py::object source = getAttr(self, names::fileSystemView, names::fsmodel);
+    BoundMethod filePath = methodOf(getAttr(self, names::fileSystemView, names::fsmodel), names::filePath);
     py::object proxy = callMethod(getAttr(self, names::fileSystemView), model);
-    py::object sourceIndex = callMethod(proxy, names::mapToSource, f.arg(1));
-    py::object path = call(pathType, callMethod(source, names::filePath, sourceIndex));
+    py::object path = call(pathType, filePath(callMethod(proxy, names::mapToSource, f.arg(1))));
     if (truth(callMethod(path, isFile))) runHostCommand(hostCommands(), openFileCommand, path);
     return py::none();
 }

@@ -53,8 +53,8 @@ py::object viewInitBody(Frame& f) {
     callMethod(getAttr(self, names::fsmodel), setFilter, filter);
     py::object sortModelType = global(FolderFirstSortModel);
     setAttr(self, names::sortModel, call(sortModelType, getAttr(self, names::fsmodel)));
-    callMethod(self, setModel, getAttr(self, names::sortModel));
-    callMethod(self, sortByColumn, integer(0), getAttr(global(names::Qt), SortOrder, AscendingOrder));
+    methodOf(self, setModel)(getAttr(self, names::sortModel));
+    methodOf(self, sortByColumn)(integer(0), getAttr(global(names::Qt), SortOrder, AscendingOrder));
     callMethod(self, setSortingEnabled, Py_False);
 
     // Only the name column stays; the count is whatever the model reports now.
@@ -64,10 +64,10 @@ py::object viewInitBody(Frame& f) {
 
     callMethod(self, setHeaderHidden, Py_True);
     callMethod(self, setAnimated, Py_False);
-    callMethod(self, setSelectionMode, getAttr(self, SelectionMode, ExtendedSelection));
+    methodOf(self, setSelectionMode)(getAttr(self, SelectionMode, ExtendedSelection));
     callMethod(self, setDragEnabled, Py_True);
-    callMethod(self, setDragDropMode, getAttr(global(QAbstractItemView), DragDropMode, DragDrop));
-    callMethod(self, setEditTriggers, getAttr(global(QAbstractItemView), EditTrigger, NoEditTriggers));
+    methodOf(self, setDragDropMode)(getAttr(global(QAbstractItemView), DragDropMode, DragDrop));
+    methodOf(self, setEditTriggers)(getAttr(global(QAbstractItemView), EditTrigger, NoEditTriggers));
     return py::none();
 }
 
@@ -111,11 +111,11 @@ py::object showHandledError(py::handle self, const py::error_already_set& error,
 py::object setRootPathBody(Frame& f) {
     py::handle self = f.self();
     try {
-        // self.fsmodel.setRootPath(str(path)): the receiver is read before str()
-        // runs, and str() is Python's: a str subclass arrives as a plain str,
-        // unless its own __str__ returns a subclass, which is passed on as is.
-        py::object model = getAttr(self, names::fsmodel);
-        py::object index = callMethod(model, names::setRootPath, str(f.arg(1)));
+        // self.fsmodel.setRootPath(str(path)): the receiver and its method are
+        // read before str() runs, and str() is Python's: a str subclass arrives
+        // as a plain str, unless its own __str__ returns a subclass, which is
+        // passed on as is.
+        py::object index = methodOf(getAttr(self, names::fsmodel), names::setRootPath)(str(f.arg(1)));
         py::object rootIndex = callMethod(getAttr(self, names::sortModel), names::mapFromSource, index);
         callMethod(self, setRootIndex, rootIndex);
         if (truth(f.arg(2))) callMethod(self, names::expand, rootIndex);

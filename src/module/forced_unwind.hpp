@@ -1,0 +1,54 @@
+// A thread that the interpreter ends while it runs inside the module (a daemon
+// thread still working when the interpreter exits) leaves by a forced unwind.
+// With glibc and libstdc++ that is an exception, abi::__forced_unwind, which a
+// catch (...) must rethrow: swallowed, the C library aborts the process. So
+// every catch-all of the module is preceded by this handler, and the functions
+// such a thread can unwind through are not noexcept.
+//
+// The interpreter ends such a thread when it tries to take the interpreter
+// lock while the interpreter finalizes. Unwound, the thread would release the
+// Python objects its frames hold without that lock, while the main thread
+// frees objects of its own: intoPython() instead stops the thread where the
+// unwind enters the module, before any of the module's frames clean up, and
+// lets it wait for the process to end (as later interpreters make every such
+// thread wait).
+//
+// On Windows a thread ends without unwinding its C++ frames, and with /EHsc a
+// catch (...) sees C++ exceptions only: there is nothing to rethrow, and the
+// handler is empty. (Clang on Linux uses libstdc++ too.)
+#pragma once
+
+#include <Python.h>
+
+#if defined(__GLIBCXX__)
+#include <cxxabi.h>
+#define EXPLORERVIEW_RETHROW_FORCED_UNWIND \
+    catch (abi::__forced_unwind&) {        \
+        throw;                             \
+    }
+#else
+#define EXPLORERVIEW_RETHROW_FORCED_UNWIND
+#endif
+
+namespace explorerview {
+
+// Never returns: the thread sleeps until the process ends.
+[[noreturn]] void waitForProcessEnd() noexcept;
+
+// apiCall(): a C API call that may run Python code, and so may be where the
+// interpreter ends this thread.
+template <class Call>
+inline auto intoPython(Call&& apiCall) -> decltype(apiCall()) {
+#if defined(__GLIBCXX__)
+    try {
+        return apiCall();
+    } catch (abi::__forced_unwind&) {
+        if (!Py_IsInitialized()) waitForProcessEnd();  // the interpreter is finalizing
+        throw;
+    }
+#else
+    return apiCall();
+#endif
+}
+
+}  // namespace explorerview
