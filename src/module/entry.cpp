@@ -31,7 +31,7 @@ void copyFromSpec(py::handle dict, py::handle spec, const char* attribute, const
     if (PyDict_SetItemString(dict.ptr(), key, value) < 0) throw py::error_already_set();
 }
 
-PyObject* explorerview_create(PyObject* spec, PyModuleDef*) {
+EXPLORERVIEW_CATCHES_FORCED_UNWIND PyObject* explorerview_create(PyObject* spec, PyModuleDef*) {
     std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
     if (id == -1) return nullptr;
     if (state::interpreterId() == -1) {
@@ -133,7 +133,7 @@ void execute(py::handle module, Progress& progress) {
 
 // Neither step is noexcept: an import on a thread that the interpreter ends
 // unwinds through them (module/forced_unwind.hpp).
-int explorerview_exec(PyObject* module) {
+EXPLORERVIEW_CATCHES_FORCED_UNWIND int explorerview_exec(PyObject* module) {
     if (PyObject* recorded = state::module()) {
         if (recorded == module) return 0;  // a later import of the executed module: nothing to redo
         PyErr_SetString(PyExc_RuntimeError,

@@ -20,7 +20,7 @@ void waitForProcessEnd() noexcept {
 
 namespace explorerview::errors {
 
-void setFromCurrentException() {
+EXPLORERVIEW_CATCHES_FORCED_UNWIND void setFromCurrentException() {
     try {
         throw;
     }
@@ -90,7 +90,7 @@ void addInitEntry() {
     addTracebackEntry("init Tavro_Workspace.explorerview", constants::fileName, 1);
 }
 
-PyObject* runBody(const constants::BuiltRow& row, Frame& frame) {
+EXPLORERVIEW_CATCHES_FORCED_UNWIND PyObject* runBody(const constants::BuiltRow& row, Frame& frame) {
     PyObject* result = nullptr;
     try {
         result = row.spec->body(frame).release().ptr();
