@@ -41,13 +41,17 @@ namespace explorerview {
 [[noreturn]] void waitForProcessEnd() noexcept;
 
 // apiCall(): a C API call that may run Python code, and so may be where the
-// interpreter ends this thread.
+// interpreter ends this thread. A C API call raises no C++ exception of its
+// own (every native function turns its exceptions into Python errors before
+// returning), so what leaves it is the forced unwind; it is caught as
+// anything, without a reference bound to an object it does not carry, and
+// rethrown unless the interpreter is finalizing.
 template <class Call>
-EXPLORERVIEW_CATCHES_FORCED_UNWIND inline auto intoPython(Call&& apiCall) -> decltype(apiCall()) {
+inline auto intoPython(Call&& apiCall) -> decltype(apiCall()) {
 #if defined(__GLIBCXX__)
     try {
         return apiCall();
-    } catch (abi::__forced_unwind&) {
+    } catch (...) {
         if (!Py_IsInitialized()) waitForProcessEnd();  // the interpreter is finalizing
         throw;
     }
