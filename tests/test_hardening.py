@@ -78,11 +78,13 @@ def run_child(explorerview):
     build = Path(explorerview.__file__).resolve().parents[1]
     host = Path(__file__).resolve().parents[1] / "host"
 
-    def run(code, imported=True, debug_malloc=False, timeout=300):
+    def run(code, imported=True, debug_malloc=False, timeout=300, leak_check=True):
         script = PRELUDE + ("import Tavro_Workspace.explorerview as m\n" if imported else "") + textwrap.dedent(code)
         env = dict(os.environ, PYTHONPATH=f"{build}:{host}", QT_QPA_PLATFORM="offscreen")
         if debug_malloc:  # freed memory is poisoned: a use after free crashes at once
             env.setdefault("PYTHONMALLOC", "debug")  # the sanitizer run keeps its own allocator
+        if not leak_check and "ASAN_OPTIONS" in env:
+            env["ASAN_OPTIONS"] += ":detect_leaks=0"
         result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, env=env, timeout=timeout)
         if result.returncode < 0:
             pytest.fail(f"killed by {signal.Signals(-result.returncode).name}\n{result.stderr[-3000:]}")
@@ -418,7 +420,10 @@ THREAD_EXITS = {
 
 @pytest.mark.parametrize("call", THREAD_EXITS.values(), ids=THREAD_EXITS.keys())
 def test_daemon_thread_inside_a_method_at_exit(run_child, call):
-    run_child(timeout=60, code=f"""
+    # Under the sanitizer, the leak check's tracer, which stops every thread at
+    # exit, has itself crashed on the thread left waiting in the module (the
+    # sanitizers report nothing of the module's): that one check is left out.
+    run_child(timeout=60, leak_check=False, code=f"""
         import functools, threading, time
         entered = threading.Event()
 
