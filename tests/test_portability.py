@@ -202,11 +202,17 @@ def test_machinery_on_a_newer_interpreter(newer, version, built_for):
 
 
 def parametrized(test):
-    """Each case of a parametrized test as keyword arguments."""
-    [mark] = [mark for mark in test.pytestmark if mark.name == "parametrize"]
-    names, values = mark.args[:2]
-    names = [name.strip() for name in names.split(",")] if isinstance(names, str) else list(names)
-    return [dict(zip(names, value if len(names) > 1 else (value,))) for value in values]
+    """Each case of a parametrized test as keyword arguments (every
+    combination, where it is parametrized more than once)."""
+    cases = [{}]
+    for mark in test.pytestmark:
+        if mark.name != "parametrize":
+            continue
+        names, values = mark.args[:2]
+        names = [name.strip() for name in names.split(",")] if isinstance(names, str) else list(names)
+        cases = [dict(case, **dict(zip(names, value if len(names) > 1 else (value,))))
+                 for case in cases for value in values]
+    return cases
 
 
 # Hostile but legal Python that needs no toolkit: the same cases as on 3.11.
