@@ -369,10 +369,22 @@ def call_shapes(params):
             yield count, [name for bit, name in enumerate(names) if mask >> bit & 1]
 
 
+# How a caller spells its keyword names: the interned strs of a call site in
+# Python source, strs built at run time as **kwargs often carries them (equal to
+# the parameter names, but not the same objects), or the first interned and the
+# rest built.
+KEYWORD_SPELLINGS = {
+    "interned": lambda index, name: sys.intern(name),
+    "built": lambda index, name: "".join(list(name)),
+    "mixed": lambda index, name: sys.intern(name) if index == 0 else "".join(list(name)),
+}
+
+
+@pytest.mark.parametrize("spelling", sorted(KEYWORD_SPELLINGS))
 @pytest.mark.parametrize("key", ["ExplorerView.workingFolder", "ExplorerView.setWorkingFolder",
                                  "ExplorerView.__init__", "FileSystemView.setRootPath",
                                  "FolderFirstSortModel.lessThan"])
-def test_binds_exactly_when_a_python_def_binds(native, tavro_double, key):
+def test_binds_exactly_when_a_python_def_binds(native, tavro_double, key, spelling):
     fn, _ = native(key)
     _, _, params, _, defaults, _, _ = BY_KEY[key]
     namespace = {}
@@ -381,9 +393,8 @@ def test_binds_exactly_when_a_python_def_binds(native, tavro_double, key):
     reference.__defaults__ = defaults
     for count, keywords in call_shapes(params):
         args = [Probe()] + [[] for _ in range(count - 1)] if count else []
-        # Keyword names built at run time, as **kwargs often carries them: equal
-        # to the parameter names, but not the same (interned) objects.
-        kwargs = {"".join(list(name)): Probe() if name == "self" else [] for name in keywords}
+        spell = KEYWORD_SPELLINGS[spelling]
+        kwargs = {spell(index, name): Probe() if name == "self" else [] for index, name in enumerate(keywords)}
         try:
             reference(*args, **kwargs)
             python_binds = True

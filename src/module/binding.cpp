@@ -79,20 +79,29 @@ bool argumentsPass(FunctionObject* fn, const Frame& frame) {
     return true;
 }
 
-// The innermost native function whose body runs on this thread: a name
-// missing from the globals is looked up in its __builtins__.
-thread_local FunctionObject* running = nullptr;
+// What this thread is running of the module, kept together so that a call
+// reaches it with one thread-local look-up.
+struct NativeCalls {
+    // The innermost native function whose body runs on this thread: a name
+    // missing from the globals is looked up in its __builtins__.
+    FunctionObject* running = nullptr;
+    // Native calls running inside one another on this thread, and how many
+    // may. Python 3.11 runs Python-to-Python calls without using the C stack,
+    // so a program that raises the recursion limit may recurse far; every
+    // level of a recursion through native calls uses the C stack, which ends
+    // (8 MiB for the main thread) somewhere past 10,000 levels. 1,500 is the
+    // C recursion limit that later interpreters apply to their own native calls.
+    int depth = 0;
+    static constexpr int maxDepth = 1500;
+};
+thread_local NativeCalls nativeCalls;
 
-// Native calls running inside one another on this thread, and how many may.
-// Python 3.11 runs Python-to-Python calls without using the C stack, so a
-// program that raises the recursion limit may recurse far; every level of a
-// recursion through native calls uses the C stack, which ends (8 MiB for the
-// main thread) somewhere past 10,000 levels. 1,500 is the C recursion limit
-// that later interpreters apply to their own native calls.
-constexpr int maxNativeDepth = 1500;
-thread_local int nativeDepth = 0;
+// This thread's record, found once per call: reached directly, a thread-local
+// of a shared library is looked up anew after every call the compiler cannot
+// see into (a library call each time).
+EXPLORERVIEW_NOINLINE NativeCalls& callsOfThisThread() noexcept { return nativeCalls; }
 
-void nativeDepthError() {
+EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE void nativeDepthError() {
     PyErr_SetString(PyExc_RecursionError, "maximum recursion depth exceeded while calling a Python object");
 }
 
@@ -102,35 +111,113 @@ FunctionObject* functionOf(const Frame& frame) { return reinterpret_cast<Functio
 // call is, and within the native depth: endless recursion through native
 // methods ends in RecursionError instead of overflowing the C stack. The frame
 // holds the function and the arguments meanwhile; they are let go when the
-// call slot returns.
-PyObject* run(Frame& frame) {
+// call slot returns. Inlined into each way a call is bound: it is the step
+// every call of the module takes.
+EXPLORERVIEW_ALWAYS_INLINE PyObject* run(Frame& frame) {
     FunctionObject* const fn = functionOf(frame);
-    if (nativeDepth >= maxNativeDepth) {
+    NativeCalls& calls = callsOfThisThread();
+    if (calls.depth >= NativeCalls::maxDepth) [[unlikely]] {
         nativeDepthError();
         return bindingFailed(fn);
     }
     if (Py_EnterRecursiveCall(" while calling a Python object")) return bindingFailed(fn);
-    FunctionObject* const outer = running;
-    running = fn;
-    ++nativeDepth;
+    FunctionObject* const outer = calls.running;
+    calls.running = fn;
+    ++calls.depth;
     PyObject* result = errors::runBody(*fn->row, frame);
-    --nativeDepth;
-    running = outer;
+    --calls.depth;
+    calls.running = outer;
     Py_LeaveRecursiveCall();
     return result;
+}
+
+// The parameter whose name is `key` itself, or -1. Python code passes the
+// interned names of its call sites, so this finds nearly every keyword, and
+// it runs no Python code.
+int identicalParameter(const constants::BuiltRow& row, PyObject* key) {
+    for (int i = 0; i < row.nparams; ++i)
+        if (row.params[i].ptr() == key) return i;
+    return -1;
 }
 
 // The parameter that `key` names, or -1; -2 if comparing raised.
 int parameterIndex(FunctionObject* fn, PyObject* key) {
     const constants::BuiltRow& row = *fn->row;
-    for (int i = 0; i < row.nparams; ++i)
-        if (row.params[i].ptr() == key) return i;
+    if (int at = identicalParameter(row, key); at >= 0) return at;
     for (int i = 0; i < row.nparams; ++i) {
         int equal = PyObject_RichCompareBool(row.params[i].ptr(), key, Py_EQ);
         if (equal < 0) return -2;
         if (equal) return i;
     }
     return -1;
+}
+
+enum class Binding { bound, failed, needsComparing };
+
+// Binds the keywords when each is one of the parameter names itself: no
+// comparison runs, so no Python code can make the caller drop what it passed
+// while the arguments are placed. needsComparing, with nothing bound, when a
+// keyword is another string (or there are more values than parameters).
+Binding bindIdenticalKeywords(Frame& frame, std::array<bool, maxParams>& given, PyObject* const* args,
+                              Py_ssize_t nargs, PyObject* kwnames, Py_ssize_t nkwargs) {
+    FunctionObject* const fn = functionOf(frame);
+    if (nargs + nkwargs > fn->row->nparams) return Binding::needsComparing;
+    std::array<int, maxParams> at{};
+    for (Py_ssize_t k = 0; k < nkwargs; ++k)
+        if ((at[k] = identicalParameter(*fn->row, PyTuple_GET_ITEM(kwnames, k))) < 0)
+            return Binding::needsComparing;
+    for (Py_ssize_t i = 0; i < nargs; ++i) {
+        frame.args[i] = py::reinterpret_borrow<py::object>(args[i]);
+        given[i] = true;
+    }
+    for (Py_ssize_t k = 0; k < nkwargs; ++k) {
+        if (given[at[k]]) {
+            multipleValuesError(fn, PyTuple_GET_ITEM(kwnames, k));
+            return Binding::failed;
+        }
+        given[at[k]] = true;
+        frame.args[at[k]] = py::reinterpret_borrow<py::object>(args[nargs + k]);
+    }
+    return Binding::bound;
+}
+
+// Binds the keywords by comparing their names, which may run Python code:
+// everything the caller passed is held before the first comparison, since a
+// comparison may make the caller drop it. More values than parameters never
+// bind (a keyword is then unknown or given twice), so their values are not
+// needed.
+Binding bindComparedKeywords(Frame& frame, std::array<bool, maxParams>& given, PyObject* const* args,
+                             Py_ssize_t nargs, PyObject* kwnames, Py_ssize_t nkwargs) {
+    FunctionObject* const fn = functionOf(frame);
+    const py::object names = py::reinterpret_borrow<py::object>(kwnames);
+    const bool fits = nargs + nkwargs <= fn->row->nparams;
+    std::array<py::object, maxParams> values;  // the keyword values, in the caller's order
+    for (Py_ssize_t k = 0; fits && k < nkwargs; ++k) values[k] = py::reinterpret_borrow<py::object>(args[nargs + k]);
+    for (Py_ssize_t i = 0; i < nargs; ++i) {
+        frame.args[i] = py::reinterpret_borrow<py::object>(args[i]);
+        given[i] = true;
+    }
+    for (Py_ssize_t k = 0; k < nkwargs; ++k) {
+        PyObject* key = PyTuple_GET_ITEM(kwnames, k);
+        if (!PyUnicode_Check(key)) {
+            keywordNotStringError(fn);
+            return Binding::failed;
+        }
+        int at = parameterIndex(fn, key);
+        if (at == -2) return Binding::failed;
+        if (at < 0) {
+            unexpectedKeywordError(fn, key);
+            return Binding::failed;
+        }
+        if (given[at]) {
+            multipleValuesError(fn, key);
+            return Binding::failed;
+        }
+        given[at] = true;
+        frame.args[at] = std::move(values[k]);
+    }
+    assert(fits);
+    return Binding::bound;
 }
 
 EXPLORERVIEW_NOINLINE PyObject* bindSlowly(Frame& frame, PyObject* const* args, Py_ssize_t nargs,
@@ -145,40 +232,11 @@ EXPLORERVIEW_NOINLINE PyObject* bindSlowly(Frame& frame, PyObject* const* args, 
         return bindingFailed(fn);
     }
 
-    // Everything the caller passed is held before the first keyword is
-    // compared, since a comparison may make the caller drop it. More values
-    // than parameters never bind (a keyword is then unknown or given twice),
-    // so their values are not needed.
-    const py::object names = py::reinterpret_borrow<py::object>(kwnames);
     const Py_ssize_t nkwargs = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
-    const bool fits = nargs + nkwargs <= nparams;
-    std::array<py::object, maxParams> values;  // the keyword values, in the caller's order
-    for (Py_ssize_t k = 0; fits && k < nkwargs; ++k) values[k] = py::reinterpret_borrow<py::object>(args[nargs + k]);
     std::array<bool, maxParams> given{};
-    for (Py_ssize_t i = 0; i < nargs; ++i) {
-        frame.args[i] = py::reinterpret_borrow<py::object>(args[i]);
-        given[i] = true;
-    }
-    for (Py_ssize_t k = 0; k < nkwargs; ++k) {
-        PyObject* key = PyTuple_GET_ITEM(kwnames, k);
-        if (!PyUnicode_Check(key)) {
-            keywordNotStringError(fn);
-            return bindingFailed(fn);
-        }
-        int at = parameterIndex(fn, key);
-        if (at == -2) return bindingFailed(fn);
-        if (at < 0) {
-            unexpectedKeywordError(fn, key);
-            return bindingFailed(fn);
-        }
-        if (given[at]) {
-            multipleValuesError(fn, key);
-            return bindingFailed(fn);
-        }
-        given[at] = true;
-        frame.args[at] = std::move(values[k]);
-    }
-    assert(fits);
+    Binding binding = bindIdenticalKeywords(frame, given, args, nargs, kwnames, nkwargs);
+    if (binding == Binding::needsComparing) binding = bindComparedKeywords(frame, given, args, nargs, kwnames, nkwargs);
+    if (binding == Binding::failed) return bindingFailed(fn);
 
     // Defaults belong to the last parameters, as many as there are defaults
     // (the last ones of an over-long tuple, as Python takes them).
@@ -200,10 +258,12 @@ EXPLORERVIEW_NOINLINE PyObject* bindSlowly(Frame& frame, PyObject* const* args, 
 // Held: the caller holds the function for the call, but the builtins are
 // used across look-ups that can run Python code.
 py::object runningBuiltins() noexcept {
+    FunctionObject* running = nativeCalls.running;
     return running ? py::reinterpret_borrow<py::object>(running->builtins) : py::object();
 }
 
 py::object runningGlobals() noexcept {
+    FunctionObject* running = nativeCalls.running;
     return py::reinterpret_borrow<py::object>(running ? running->globals : state::globals());
 }
 

@@ -20,6 +20,8 @@
 
 #include <Python.h>
 
+#include "module/compiler.hpp"
+
 #if defined(__GLIBCXX__)
 #include <cxxabi.h>
 #define EXPLORERVIEW_RETHROW_FORCED_UNWIND \
@@ -47,7 +49,7 @@ namespace explorerview {
 // anything, without a reference bound to an object it does not carry, and
 // rethrown unless the interpreter is finalizing.
 template <class Call>
-inline auto intoPython(Call&& apiCall) -> decltype(apiCall()) {
+EXPLORERVIEW_ALWAYS_INLINE auto intoPython(Call&& apiCall) -> decltype(apiCall()) {
 #if defined(__GLIBCXX__)
     try {
         return apiCall();

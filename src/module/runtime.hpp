@@ -46,7 +46,7 @@ py::object global(const Name& name);
 // ---- attributes -------------------------------------------------------------------
 
 // obj.name
-inline py::object getAttr(py::handle obj, const Name& name) {
+EXPLORERVIEW_ALWAYS_INLINE py::object getAttr(py::handle obj, const Name& name) {
     return detail::ownedOrThrow(intoPython([&] { return PyObject_GetAttr(obj.ptr(), name.get().ptr()); }));
 }
 
@@ -102,7 +102,7 @@ py::object sortKeywords(py::handle callable, const Name* method, py::handle rece
 
 // callable(args..., name=value...): positional handles first, then kw(...) items.
 template <class... A>
-py::object call(py::handle callable, A&&... args) {
+EXPLORERVIEW_ALWAYS_INLINE py::object call(py::handle callable, A&&... args) {
     if constexpr ((detail::isKeyword<A> || ...)) {
         return detail::sortKeywords(callable, nullptr, py::handle(), std::forward<A>(args)...);
     } else {
@@ -116,7 +116,7 @@ py::object call(py::handle callable, A&&... args) {
 // obj.method(args..., name=value...): looked up and called as Python's method
 // call does it, without a bound method object in between.
 template <class... A>
-py::object callMethod(py::handle obj, const Name& method, A&&... args) {
+EXPLORERVIEW_ALWAYS_INLINE py::object callMethod(py::handle obj, const Name& method, A&&... args) {
     if constexpr ((detail::isKeyword<A> || ...)) {
         return detail::sortKeywords(py::handle(), &method, obj, std::forward<A>(args)...);
     } else {
@@ -162,6 +162,15 @@ inline bool truth(py::handle value) {
 // returns a str subclass has its result passed through, as Python does.
 inline py::object str(py::handle value) {
     return detail::ownedOrThrow(intoPython([&] { return PyObject_Str(value.ptr()); }));
+}
+
+// obj.method(str(value)), in Python's order: the method is read before str()
+// runs. An exact str is its own str() and runs no code, so for one (what
+// callers mostly pass) the order cannot be seen, and the method is called as
+// callMethod calls it, without a bound method object.
+inline py::object callMethodWithStr(py::handle obj, const Name& method, py::handle value) {
+    if (PyUnicode_CheckExact(value.ptr())) return callMethod(obj, method, value);
+    return methodOf(obj, method)(str(value));
 }
 
 // ---- Python's literals and operators ---------------------------------------------

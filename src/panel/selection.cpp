@@ -20,7 +20,7 @@ const Name scrollTo{"scrollTo"}, selectedRows{"selectedRows"};
 // The proxy index of a path: the file system model looks the path up by its
 // string (a str is used as it is), the proxy maps it into the tree's space.
 EXPLORERVIEW_ALWAYS_INLINE py::object proxyIndexOf(py::handle model, py::handle fsModel, py::handle path) {
-    return methodOf(model, names::mapFromSource)(methodOf(fsModel, names::index)(str(path)));
+    return methodOf(model, names::mapFromSource)(callMethodWithStr(fsModel, names::index, path));
 }
 
 // sel.SelectionFlag(sel.SelectionFlag.Select.value | sel.SelectionFlag.Rows.value):

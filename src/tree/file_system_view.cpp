@@ -115,7 +115,7 @@ py::object setRootPathBody(Frame& f) {
         // read before str() runs, and str() is Python's: a str subclass arrives
         // as a plain str, unless its own __str__ returns a subclass, which is
         // passed on as is.
-        py::object index = methodOf(getAttr(self, names::fsmodel), names::setRootPath)(str(f.arg(1)));
+        py::object index = callMethodWithStr(getAttr(self, names::fsmodel), names::setRootPath, f.arg(1));
         py::object rootIndex = callMethod(getAttr(self, names::sortModel), names::mapFromSource, index);
         callMethod(self, setRootIndex, rootIndex);
         if (truth(f.arg(2))) callMethod(self, names::expand, rootIndex);
