@@ -18,7 +18,7 @@
 // handler is empty. (Clang on Linux uses libstdc++ too.)
 #pragma once
 
-#include <Python.h>
+#include <pybind11/pybind11.h>  // never <Python.h> first (module/compiler.hpp)
 
 #include "module/compiler.hpp"
 
