@@ -156,7 +156,7 @@ enum class Binding { bound, failed, needsComparing };
 
 // Binds the keywords when each is one of the parameter names itself: no
 // comparison runs, so no Python code can make the caller drop what it passed
-// while the arguments are placed. needsComparing, with nothing bound, when a
+// while the arguments are placed. needsComparing, with no keyword bound, when a
 // keyword is another string (or there are more values than parameters).
 Binding bindIdenticalKeywords(Frame& frame, std::array<bool, maxParams>& given, PyObject* const* args,
                               Py_ssize_t nargs, PyObject* kwnames, Py_ssize_t nkwargs) {
@@ -166,10 +166,6 @@ Binding bindIdenticalKeywords(Frame& frame, std::array<bool, maxParams>& given, 
     for (Py_ssize_t k = 0; k < nkwargs; ++k)
         if ((at[k] = identicalParameter(*fn->row, PyTuple_GET_ITEM(kwnames, k))) < 0)
             return Binding::needsComparing;
-    for (Py_ssize_t i = 0; i < nargs; ++i) {
-        frame.args[i] = py::reinterpret_borrow<py::object>(args[i]);
-        given[i] = true;
-    }
     for (Py_ssize_t k = 0; k < nkwargs; ++k) {
         if (given[at[k]]) {
             multipleValuesError(fn, PyTuple_GET_ITEM(kwnames, k));
@@ -193,10 +189,6 @@ Binding bindComparedKeywords(Frame& frame, std::array<bool, maxParams>& given, P
     const bool fits = nargs + nkwargs <= fn->row->nparams;
     std::array<py::object, maxParams> values;  // the keyword values, in the caller's order
     for (Py_ssize_t k = 0; fits && k < nkwargs; ++k) values[k] = py::reinterpret_borrow<py::object>(args[nargs + k]);
-    for (Py_ssize_t i = 0; i < nargs; ++i) {
-        frame.args[i] = py::reinterpret_borrow<py::object>(args[i]);
-        given[i] = true;
-    }
     for (Py_ssize_t k = 0; k < nkwargs; ++k) {
         PyObject* key = PyTuple_GET_ITEM(kwnames, k);
         if (!PyUnicode_Check(key)) {
@@ -234,6 +226,10 @@ EXPLORERVIEW_NOINLINE PyObject* bindSlowly(Frame& frame, PyObject* const* args, 
 
     const Py_ssize_t nkwargs = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
     std::array<bool, maxParams> given{};
+    for (Py_ssize_t i = 0; i < nargs; ++i) {  // held before any keyword is looked at
+        frame.args[i] = py::reinterpret_borrow<py::object>(args[i]);
+        given[i] = true;
+    }
     Binding binding = bindIdenticalKeywords(frame, given, args, nargs, kwnames, nkwargs);
     if (binding == Binding::needsComparing) binding = bindComparedKeywords(frame, given, args, nargs, kwnames, nkwargs);
     if (binding == Binding::failed) return bindingFailed(fn);
