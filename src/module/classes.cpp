@@ -46,7 +46,7 @@ py::object resolveBases(py::handle written) {
                     PyErr_SetString(PyExc_TypeError, "__mro_entries__ must return a tuple");
                     throw py::error_already_set();
                 }
-                for (py::handle entry : ownedEntries) resolved.append(entry);
+                for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(entries); ++i) resolved.append(PyTuple_GET_ITEM(entries, i));
                 changed = true;
                 continue;
             }

@@ -5,6 +5,8 @@
 
 #include <pybind11/pybind11.h>
 
+#include "module/object.hpp"
+
 namespace explorerview::exec {
 
 namespace py = pybind11;

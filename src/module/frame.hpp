@@ -8,6 +8,8 @@
 
 #include <pybind11/pybind11.h>
 
+#include "module/object.hpp"
+
 #include "module/function_row.hpp"
 
 namespace explorerview {

@@ -53,9 +53,11 @@ py::object makeFunction(const FunctionRow& spec, py::handle closure) {
     }
 
     py::object builtins = builtinsFor(globals.ptr());
-    py::dict annotations;
+    py::object annotations = py::reinterpret_steal<py::object>(PyDict_New());
+    if (!annotations) throw py::error_already_set();
     for (const auto& pair : row.annotations)
-        if (pair[0]) annotations[pair[0]] = pair[1];
+        if (pair[0] && PyDict_SetItem(annotations.ptr(), pair[0].ptr(), pair[1].ptr()) < 0)
+            throw py::error_already_set();
 
     FunctionObject* fn = PyObject_GC_New(FunctionObject, &functionType());
     if (!fn) throw py::error_already_set();
@@ -63,16 +65,16 @@ py::object makeFunction(const FunctionRow& spec, py::handle closure) {
     fn->row = &row;
     fn->globals = globals.release().ptr();
     fn->builtins = builtins.release().ptr();
-    fn->name = row.name.inc_ref().ptr();
-    fn->qualname = row.qualname.inc_ref().ptr();
-    fn->code = (cells ? row.codeWithFreeVar : row.code).inc_ref().ptr();
-    fn->defaults = constants::defaultsFor(spec.defaults).inc_ref().ptr();  // null for None
+    fn->name = Py_NewRef(row.name.ptr());
+    fn->qualname = Py_NewRef(row.qualname.ptr());
+    fn->code = Py_NewRef((cells ? row.codeWithFreeVar : row.code).ptr());
+    fn->defaults = Py_XNewRef(constants::defaultsFor(spec.defaults).ptr());  // null for None
     fn->kwdefaults = nullptr;
     fn->closure = Py_XNewRef(cells);
-    fn->doc = row.doc.inc_ref().ptr();
+    fn->doc = Py_NewRef(row.doc.ptr());
     fn->dict = nullptr;
     fn->weakreflist = nullptr;
-    fn->module = constants::moduleName().inc_ref().ptr();
+    fn->module = Py_NewRef(constants::moduleName().ptr());
     fn->annotations = annotations.release().ptr();
     PyObject_GC_Track(fn);
     return py::reinterpret_steal<py::object>(reinterpret_cast<PyObject*>(fn));
@@ -277,8 +279,8 @@ int function_clear(PyObject* self) {
     // The code stays: it cannot be part of a cycle, and a function always has
     // one. The names may be str subclasses caught in a cycle; the row's own
     // strings take their place, as Python puts plain strings in theirs.
-    Py_SETREF(fn->name, fn->row->name.inc_ref().ptr());
-    Py_SETREF(fn->qualname, fn->row->qualname.inc_ref().ptr());
+    Py_SETREF(fn->name, Py_NewRef(fn->row->name.ptr()));
+    Py_SETREF(fn->qualname, Py_NewRef(fn->row->qualname.ptr()));
     return 0;
 }
 

@@ -8,6 +8,8 @@
 
 #include <pybind11/pybind11.h>
 
+#include "module/object.hpp"
+
 namespace explorerview {
 
 namespace py = pybind11;

@@ -4,6 +4,8 @@
 
 #include <pybind11/pybind11.h>
 
+#include "module/object.hpp"
+
 namespace py = pybind11;
 
 namespace explorerview {
