@@ -15,11 +15,11 @@ const Name workingFolder{"workingFolder"}, osp{"osp"}, commonpath{"commonpath"};
 // folder that holds everything selected. The parent of a lone file is never
 // guessed: when the common path is a file, or has gone from disk, the host
 // workspace decides.
-py::object commonFolderInSelectionBody(Frame& f) {
-    py::object files = callMethod(f.self(), names::selection);
+Object commonFolderInSelectionBody(Frame& f) {
+    Object files = callMethod(f.self(), names::selection);
     if (!truth(files)) return callMethod(f.self(), workingFolder);
-    py::object common = callMethod(global(osp), commonpath, files);
-    py::object commonPath = call(global(names::Path), common);
+    Object common = callMethod(global(osp), commonpath, files);
+    Object commonPath = call(global(names::Path), common);
     if (truth(callMethod(commonPath, names::is_dir))) return commonPath;
     return callMethod(hostWorkspace(), workingFolder);
 }

@@ -16,22 +16,22 @@ inline const Name workspace{"workspace"};
 }  // namespace services
 
 // tavro.commands: the registry that runs the host's commands.
-inline py::object hostCommands() { return getAttr(global(services::tavro), services::commands); }
+inline Object hostCommands() { return getAttr(global(services::tavro), services::commands); }
 
 // tavro.window: the host's main window (prompts, error messages, toolbars).
-inline py::object hostWindow() { return getAttr(global(services::tavro), services::window); }
+inline Object hostWindow() { return getAttr(global(services::tavro), services::window); }
 
 // tavro.workspace: the host's workspace, which knows the working folder.
-inline py::object hostWorkspace() { return getAttr(global(services::tavro), services::workspace); }
+inline Object hostWorkspace() { return getAttr(global(services::tavro), services::workspace); }
 
 // commands.execute(commandId, args...); the command's result is returned.
 // The registry is a parameter because some bodies fetch it before they work
 // out the arguments, as the Python they stand for does:
-//     py::object commands = hostCommands();
-//     py::object paths = callMethod(panel, names::selection);
+//     Object commands = hostCommands();
+//     Object paths = callMethod(panel, names::selection);
 //     return runHostCommand(commands, copyFilesCommand, paths);
 template <class... A>
-py::object runHostCommand(py::handle commands, const Name& commandId, A&&... args) {
+Object runHostCommand(py::handle commands, const Name& commandId, A&&... args) {
     return callMethod(commands, services::execute, commandId, std::forward<A>(args)...);
 }
 
