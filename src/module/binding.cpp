@@ -31,33 +31,33 @@ EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE void positionalCountError(FunctionObject
     bool tooFew = given < required;
     const char* bound = ndefaults == 0 ? "exactly" : tooFew ? "at least" : "at most";
     Py_ssize_t count = tooFew ? required : all;
-    PyErr_Format(PyExc_TypeError, "%.200U() takes %.8s %zd positional argument%.1s (%zd given)", fn->name,
-                 bound, count, count == 1 ? "" : "s", given);
+    intoPython([&] { PyErr_Format(PyExc_TypeError, "%.200U() takes %.8s %zd positional argument%.1s (%zd given)", fn->name,
+                 bound, count, count == 1 ? "" : "s", given); });
 }
 
 EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE void unexpectedKeywordError(FunctionObject* fn, PyObject* key) {
-    PyErr_Format(PyExc_TypeError, "%U() got an unexpected keyword argument '%U'", fn->name, key);
+    intoPython([&] { PyErr_Format(PyExc_TypeError, "%U() got an unexpected keyword argument '%U'", fn->name, key); });
 }
 
 EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE void multipleValuesError(FunctionObject* fn, PyObject* key) {
-    PyErr_Format(PyExc_TypeError, "%U() got multiple values for keyword argument '%U'", fn->name, key);
+    intoPython([&] { PyErr_Format(PyExc_TypeError, "%U() got multiple values for keyword argument '%U'", fn->name, key); });
 }
 
 EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE void keywordNotStringError(FunctionObject* fn) {
-    PyErr_Format(PyExc_TypeError, "%.200U() keywords must be strings", fn->name);
+    intoPython([&] { PyErr_Format(PyExc_TypeError, "%.200U() keywords must be strings", fn->name); });
 }
 
 EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE void lambdaArgumentsError(FunctionObject* fn, Py_ssize_t nargs) {
-    PyErr_Format(PyExc_TypeError, "%.200U() %s (%zd given)", fn->name, "takes no arguments", nargs);
+    intoPython([&] { PyErr_Format(PyExc_TypeError, "%.200U() %s (%zd given)", fn->name, "takes no arguments", nargs); });
 }
 
 EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE void lambdaKeywordsError(FunctionObject* fn) {
-    PyErr_Format(PyExc_TypeError, "%.200U() %s", fn->name, "takes no keyword arguments");
+    intoPython([&] { PyErr_Format(PyExc_TypeError, "%.200U() %s", fn->name, "takes no keyword arguments"); });
 }
 
 EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE void argumentTypeError(FunctionObject* fn, int index, PyObject* value) {
-    PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)",
-                 fn->row->spec->params[index], "list", Py_TYPE(value)->tp_name);
+    intoPython([&] { PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)",
+                 fn->row->spec->params[index], "list", Py_TYPE(value)->tp_name); });
 }
 
 // A binding error is pending: it gets the function's traceback entry, at its
@@ -102,7 +102,7 @@ thread_local NativeCalls nativeCalls;
 EXPLORERVIEW_NOINLINE NativeCalls& callsOfThisThread() noexcept { return nativeCalls; }
 
 EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE void nativeDepthError() {
-    PyErr_SetString(PyExc_RecursionError, "maximum recursion depth exceeded while calling a Python object");
+    intoPython([&] { PyErr_SetString(PyExc_RecursionError, "maximum recursion depth exceeded while calling a Python object"); });
 }
 
 FunctionObject* functionOf(const Frame& frame) { return reinterpret_cast<FunctionObject*>(frame.function.ptr()); }
@@ -145,7 +145,7 @@ int parameterIndex(FunctionObject* fn, PyObject* key) {
     const constants::BuiltRow& row = *fn->row;
     if (int at = identicalParameter(row, key); at >= 0) return at;
     for (int i = 0; i < row.nparams; ++i) {
-        int equal = PyObject_RichCompareBool(row.params[i].ptr(), key, Py_EQ);
+        int equal = intoPython([&] { return PyObject_RichCompareBool(row.params[i].ptr(), key, Py_EQ); });
         if (equal < 0) return -2;
         if (equal) return i;
     }

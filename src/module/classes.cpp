@@ -18,45 +18,45 @@ namespace {
 
 // getattr(obj, name) with AttributeError meaning "absent": a null object.
 Object lookupAttr(py::handle obj, const char* name) {
-    PyObject* value = PyObject_GetAttr(obj.ptr(), interned(name).ptr());
+    Object key = interned(name);
+    Object value = Object::steal(intoPython([&] { return PyObject_GetAttr(obj.ptr(), key.ptr()); }));
     if (!value) {
         if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw PythonError();
         PyErr_Clear();
     }
-    return Object::steal(value);
+    return value;
 }
 
 void setItem(py::handle mapping, const char* key, py::handle value) {
-    if (PyObject_SetItem(mapping.ptr(), interned(key).ptr(), value.ptr()) < 0) throw PythonError();
+    Object name = interned(key);
+    check(intoPython([&] { return PyObject_SetItem(mapping.ptr(), name.ptr(), value.ptr()); }));
 }
 
 // The bases after __mro_entries__: a base that is not a class but has the
 // method stands for the items of the tuple it returns. The same tuple object
 // when nothing changed.
 Object resolveBases(py::handle written) {
-    py::list resolved;
+    Object resolved = newList();
     bool changed = false;
-    for (py::handle base : written) {
+    for (Py_ssize_t at = 0; at < PyTuple_GET_SIZE(written.ptr()); ++at) {
+        py::handle base = PyTuple_GET_ITEM(written.ptr(), at);  // the tuple is the caller's, unchanging
         if (!PyType_Check(base.ptr())) {
             if (Object method = lookupAttr(base, "__mro_entries__")) {
-                PyObject* entries = PyObject_CallOneArg(method.ptr(), written.ptr());
-                if (!entries) throw PythonError();
-                Object ownedEntries = Object::steal(entries);
-                if (!PyTuple_Check(entries)) {
-                    PyErr_SetString(PyExc_TypeError, "__mro_entries__ must return a tuple");
-                    throw PythonError();
+                Object entries =
+                    ownedOrThrow(intoPython([&] { return PyObject_CallOneArg(method.ptr(), written.ptr()); }));
+                if (!PyTuple_Check(entries.ptr())) {
+                    raise(PyExc_TypeError, "__mro_entries__ must return a tuple");
                 }
-                for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(entries); ++i) resolved.append(PyTuple_GET_ITEM(entries, i));
+                for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(entries.ptr()); ++i)
+                    append(resolved, PyTuple_GET_ITEM(entries.ptr(), i));
                 changed = true;
                 continue;
             }
         }
-        resolved.append(base);
+        append(resolved, base);
     }
     if (!changed) return Object::borrow(written);
-    PyObject* bases = PyList_AsTuple(resolved.ptr());
-    if (!bases) throw PythonError();
-    return Object::steal(bases);
+    return ownedOrThrow(intoPython([&] { return PyList_AsTuple(resolved.ptr()); }));
 }
 
 // The most derived of the bases' metaclasses (type when there are no bases).
@@ -64,17 +64,16 @@ Object resolveBases(py::handle written) {
 // a base's __class__, dropping what held the metaclass.
 Object metaclassOf(py::handle bases) {
     PyTypeObject* winner = &PyType_Type;
-    for (py::handle base : bases) {
-        PyTypeObject* candidate = Py_TYPE(base.ptr());
+    for (Py_ssize_t at = 0; at < PyTuple_GET_SIZE(bases.ptr()); ++at) {
+        PyTypeObject* candidate = Py_TYPE(PyTuple_GET_ITEM(bases.ptr(), at));
         if (PyType_IsSubtype(winner, candidate)) continue;
         if (PyType_IsSubtype(candidate, winner)) {
             winner = candidate;
             continue;
         }
-        PyErr_SetString(PyExc_TypeError,
+        raise(PyExc_TypeError,
                         "metaclass conflict: the metaclass of a derived class must be a (non-strict) "
                         "subclass of the metaclasses of all its bases");
-        throw PythonError();
     }
     return Object::borrow(reinterpret_cast<PyObject*>(winner));
 }
@@ -82,15 +81,11 @@ Object metaclassOf(py::handle bases) {
 // metaclass.__prepare__(name, bases), or a new dict when there is none.
 Object prepare(py::handle meta, py::handle name, py::handle bases) {
     Object method = lookupAttr(meta, "__prepare__");
-    if (!method) return py::dict();
-    PyObject* stack[] = {nullptr, name.ptr(), bases.ptr()};
-    PyObject* ns = PyObject_Vectorcall(method.ptr(), stack + 1, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
-    if (!ns) throw PythonError();
-    Object namespace_ = Object::steal(ns);
-    if (!PyMapping_Check(ns)) {
-        PyErr_Format(PyExc_TypeError, "%.200s.__prepare__() must return a mapping, not %.200s",
-                     reinterpret_cast<PyTypeObject*>(meta.ptr())->tp_name, Py_TYPE(ns)->tp_name);
-        throw PythonError();
+    if (!method) return newDict();
+    Object namespace_ = call(method, name, bases);
+    if (!PyMapping_Check(namespace_.ptr())) {
+        raise(PyExc_TypeError, "%.200s.__prepare__() must return a mapping, not %.200s",
+                     reinterpret_cast<PyTypeObject*>(meta.ptr())->tp_name, Py_TYPE(namespace_.ptr())->tp_name);
     }
     return namespace_;
 }
@@ -99,8 +94,9 @@ void createClass(py::handle globals, const ClassRow& spec) {
     Object name = interned(spec.name);
     int nbases = 0;
     while (nbases < static_cast<int>(spec.bases.size()) && spec.bases[nbases]) ++nbases;
-    py::tuple written(nbases);
-    for (int i = 0; i < nbases; ++i) written[i] = globalNamed(interned(spec.bases[i]));
+    Object written = ownedOrThrow(intoPython([&] { return PyTuple_New(nbases); }));
+    for (int i = 0; i < nbases; ++i)  // a new tuple, filled before anyone else sees it
+        PyTuple_SET_ITEM(written.ptr(), i, globalNamed(interned(spec.bases[i])).release());
 
     Object bases = resolveBases(written);
     Object meta = metaclassOf(bases);
@@ -112,21 +108,16 @@ void createClass(py::handle globals, const ClassRow& spec) {
 
     // The class cell: empty until the class exists, shared by the methods
     // that use zero-argument super().
-    Object cell = Object::steal(PyCell_New(nullptr));
-    if (!cell) throw PythonError();
-    Object cellTuple = Object::steal(PyTuple_Pack(1, cell.ptr()));
-    if (!cellTuple) throw PythonError();
+    Object cell = ownedOrThrow(intoPython([] { return PyCell_New(nullptr); }));
+    Object cellTuple = ownedOrThrow(intoPython([&] { return PyTuple_Pack(1, cell.ptr()); }));
     for (const FunctionRow* method : spec.methods) {
         if (!method) continue;
         setItem(ns, method->name, makeFunction(*method, method->usesSuper ? cellTuple : none()));
     }
 
-    PyObject* stack[] = {nullptr, name.ptr(), bases.ptr(), ns.ptr()};
-    PyObject* created = PyObject_Vectorcall(meta.ptr(), stack + 1, 3 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
-    if (!created) throw PythonError();
-    Object cls = Object::steal(created);
-    if (PyCell_Set(cell.ptr(), cls.ptr()) < 0) throw PythonError();
-    if (PyDict_SetItem(globals.ptr(), name.ptr(), cls.ptr()) < 0) throw PythonError();
+    Object cls = call(meta, name, bases, ns);
+    check(intoPython([&] { return PyCell_Set(cell.ptr(), cls.ptr()); }));  // may free what the cell held
+    check(intoPython([&] { return PyDict_SetItem(globals.ptr(), name.ptr(), cls.ptr()); }));
 }
 
 }  // namespace

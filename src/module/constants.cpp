@@ -18,7 +18,9 @@ struct Store {
     Object moduleName;
     Object noneDefault, falseDefault;  // (None,) and (False,)
     Object super;
-    std::unordered_map<const FunctionRow*, BuiltRow> rows;  // node-based: addresses are stable
+    // Node-based: addresses are stable, moved map or not. Every row or none:
+    // a row whose creator's rows are missing would fail when it runs.
+    std::unordered_map<const FunctionRow*, BuiltRow> rows;
     bool built = false;
 };
 
@@ -30,9 +32,7 @@ Store& store() {
 }
 
 Object tupleOf(py::handle item) {
-    PyObject* t = PyTuple_Pack(1, item.ptr());
-    if (!t) throw PythonError();
-    return Object::steal(t);
+    return ownedOrThrow(intoPython([&] { return PyTuple_Pack(1, item.ptr()); }));
 }
 
 // "ExplorerView._pasteFiles.<locals>.doPaste" -> "...ExplorerView._pasteFiles.doPaste";
@@ -52,28 +52,28 @@ std::string tracebackNameOf(const FunctionRow& spec) {
 // optimized/new-locals flags, and the given free variables. It is never run.
 Object codeFor(const FunctionRow& spec, const BuiltRow& row, py::handle freevars) {
     const char* coName = spec.shape == CallShape::lambda ? "<lambda>" : spec.name;
-    PyCodeObject* empty = PyCode_NewEmpty(fileName, coName, spec.firstLine);
-    if (!empty) throw PythonError();
-    Object code = Object::steal(reinterpret_cast<PyObject*>(empty));
-    py::tuple varnames(row.nparams);
-    for (int i = 0; i < row.nparams; ++i) varnames[i] = row.params[i];
-    py::dict changes;
-    changes["co_argcount"] = row.nparams;
-    changes["co_nlocals"] = row.nparams;
-    changes["co_varnames"] = varnames;
-    changes["co_flags"] = CO_OPTIMIZED | CO_NEWLOCALS;
-    changes["co_qualname"] = interned(spec.qualname);
-    changes["co_freevars"] = freevars;
-    PyObject* replace = PyObject_GetAttrString(code.ptr(), "replace");
-    if (!replace) throw PythonError();
-    Object method = Object::steal(replace);
-    PyObject* result = PyObject_VectorcallDict(method.ptr(), nullptr, 0, changes.ptr());
-    if (!result) throw PythonError();
-    return Object::steal(result);
+    Object code = ownedOrThrow(intoPython([&] {
+        return reinterpret_cast<PyObject*>(PyCode_NewEmpty(fileName, coName, spec.firstLine));
+    }));
+    Object varnames = ownedOrThrow(intoPython([&] { return PyTuple_New(row.nparams); }));
+    for (int i = 0; i < row.nparams; ++i) PyTuple_SET_ITEM(varnames.ptr(), i, row.params[i].newReference());
+    Object count = ownedOrThrow(PyLong_FromLong(row.nparams));
+    Object flags = ownedOrThrow(PyLong_FromLong(CO_OPTIMIZED | CO_NEWLOCALS));
+    Object changes = ownedOrThrow(intoPython([] { return PyDict_New(); }));
+    const std::pair<const char*, py::handle> items[] = {
+        {"co_argcount", count},  {"co_nlocals", count},   {"co_varnames", varnames},
+        {"co_flags", flags},     {"co_qualname", row.qualname}, {"co_freevars", freevars},
+    };
+    for (const auto& [key, value] : items)
+        check(intoPython([&] { return PyDict_SetItemString(changes.ptr(), key, value.ptr()); }));
+    Object replace = ownedOrThrow(intoPython([&] { return PyObject_GetAttrString(code.ptr(), "replace"); }));
+    return ownedOrThrow(intoPython([&] { return PyObject_VectorcallDict(replace.ptr(), nullptr, 0, changes.ptr()); }));
 }
 
-void addRow(const FunctionRow& spec) {
-    auto& rows = store().rows;
+using Rows = std::unordered_map<const FunctionRow*, BuiltRow>;
+
+// The row and the rows of the functions it creates, added to `rows`.
+void addRow(Rows& rows, const FunctionRow& spec) {
     if (rows.count(&spec)) return;
     BuiltRow row;
     row.spec = &spec;
@@ -88,14 +88,14 @@ void addRow(const FunctionRow& spec) {
         row.annotations[i][0] = interned(spec.annotations[i].name);
         row.annotations[i][1] = interned(spec.annotations[i].value);
     }
-    py::tuple freeVar(1);
-    freeVar[0] = interned(spec.usesSuper ? "__class__" : "self");
-    row.code = codeFor(spec, row, py::tuple());
+    Object freeVar = tupleOf(interned(spec.usesSuper ? "__class__" : "self"));
+    Object noFreeVars = ownedOrThrow(intoPython([] { return PyTuple_New(0); }));
+    row.code = codeFor(spec, row, noFreeVars);
     row.codeWithFreeVar = codeFor(spec, row, freeVar);
     row.tracebackName = tracebackNameOf(spec);
     rows.emplace(&spec, std::move(row));
     for (const FunctionRow* inner : spec.inner)
-        if (inner) addRow(*inner);
+        if (inner) addRow(rows, *inner);
 }
 
 }  // namespace
@@ -112,20 +112,24 @@ void build() {
 
 void resolveSuper(py::handle builtins) {
     Object key = interned("super");
-    PyObject* super = PyDict_GetItemWithError(builtins.ptr(), key.ptr());
+    Object super = Object::steal(intoPython([&] { return PyObject_GetAttr(builtins.ptr(), key.ptr()); }));
     if (!super) {
-        if (!PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%U' is not defined", key.ptr());
-        throw PythonError();
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw PythonError();
+        PyErr_Clear();
+        raise(PyExc_NameError, "name '%U' is not defined", key.ptr());
     }
-    store().super = Object::borrow(super);
+    store().super = std::move(super);
 }
 
 py::handle builtinSuper() { return store().super; }
 
 void buildRows() {
+    if (!store().rows.empty()) return;  // built by an earlier exec, all of them
+    Rows rows;
     for (const ClassRow* cls : allClasses)
         for (const FunctionRow* method : cls->methods)
-            if (method) addRow(*method);
+            if (method) addRow(rows, *method);
+    store().rows = std::move(rows);
 }
 
 const BuiltRow& builtRow(const FunctionRow& spec) {
@@ -134,9 +138,8 @@ const BuiltRow& builtRow(const FunctionRow& spec) {
     // Every row reachable from the class tables is built at exec; a row that
     // is not is missing from its creator's `inner` list: say which.
     if (found == rows.end()) {
-        PyErr_Format(PyExc_SystemError, "%s is not listed among the functions its creator makes",
+        raise(PyExc_SystemError, "%s is not listed among the functions its creator makes",
                      spec.qualname);
-        throw PythonError();
     }
     return found->second;
 }

@@ -5,15 +5,12 @@
 
 #include <string>
 
-#include <pybind11/pybind11.h>
-
 #include "module/object.hpp"
 
 #include "module/function_row.hpp"
 
 namespace explorerview::constants {
 
-namespace py = pybind11;
 
 inline constexpr const char* fullName = "Tavro_Workspace.explorerview";
 // The file name of code objects and traceback entries: no such file exists,
@@ -40,13 +37,13 @@ struct BuiltRow {
 // Exec step 5: the interned names, the module name string, the default tuples.
 void build();
 
-// Exec step 7: the builtin super, resolved from `builtins` (a dict); NameError
-// if absent.
+// Exec step 7: the builtin super, read from `builtins` (what `import
+// builtins` gave) as an attribute; NameError if absent.
 void resolveSuper(py::handle builtins);
 py::handle builtinSuper();  // borrowed
 
 // Exec step 8: one BuiltRow per function row of the four classes and of the
-// functions their bodies create.
+// functions their bodies create; recorded all together, once all are built.
 void buildRows();
 const BuiltRow& builtRow(const FunctionRow& spec);  // SystemError if the row was never built
 

@@ -7,6 +7,7 @@
 #include "module/exec_steps.hpp"
 #include "module/forced_unwind.hpp"
 #include "module/function.hpp"
+#include "module/runtime.hpp"
 #include "module/state.hpp"
 
 #include <cstdio>
@@ -20,18 +21,17 @@ namespace {
 // Copies spec.<attribute> into the new module's dict under `key`; a spec
 // without the attribute is skipped, as is a None search path.
 void copyFromSpec(py::handle dict, py::handle spec, const char* attribute, const char* key, bool skipNone) {
-    PyObject* value = PyObject_GetAttrString(spec.ptr(), attribute);
+    Object value = Object::steal(intoPython([&] { return PyObject_GetAttrString(spec.ptr(), attribute); }));
     if (!value) {
         if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw PythonError();
         PyErr_Clear();
         return;
     }
-    Object owned = Object::steal(value);
-    if (skipNone && owned.is_none()) return;
-    if (PyDict_SetItemString(dict.ptr(), key, value) < 0) throw PythonError();
+    if (skipNone && value.is_none()) return;
+    check(intoPython([&] { return PyDict_SetItemString(dict.ptr(), key, value.ptr()); }));
 }
 
-EXPLORERVIEW_CATCHES_FORCED_UNWIND PyObject* explorerview_create(PyObject* spec, PyModuleDef*) {
+PyObject* explorerview_create(PyObject* spec, PyModuleDef*) {
     std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
     if (id == -1) return nullptr;
     if (state::interpreterId() == -1) {
@@ -44,23 +44,17 @@ EXPLORERVIEW_CATCHES_FORCED_UNWIND PyObject* explorerview_create(PyObject* spec,
     }
     if (PyObject* recorded = state::module()) return Py_NewRef(recorded);
 
-    try {
-        Object name = Object::steal(PyObject_GetAttrString(spec, "name"));
-        if (!name) throw PythonError();
-        Object module = Object::steal(PyModule_NewObject(name.ptr()));
-        if (!module) throw PythonError();
-        py::handle dict = PyModule_GetDict(module.ptr());
+    Object module;
+    bool made = errors::succeeds([&] {
+        Object name = ownedOrThrow(intoPython([&] { return PyObject_GetAttrString(spec, "name"); }));
+        module = ownedOrThrow(intoPython([&] { return PyModule_NewObject(name.ptr()); }));
+        py::handle dict = PyModule_GetDict(module.ptr());  // a new module has one
         copyFromSpec(dict, spec, "loader", "__loader__", false);
         copyFromSpec(dict, spec, "origin", "__file__", false);
         copyFromSpec(dict, spec, "parent", "__package__", false);
         copyFromSpec(dict, spec, "submodule_search_locations", "__path__", true);
-        return module.release();
-    }
-    EXPLORERVIEW_RETHROW_FORCED_UNWIND
-    catch (...) {
-        errors::setFromCurrentException();
-        return nullptr;
-    }
+    });
+    return made ? module.release() : nullptr;
 }
 
 // ---- exec ------------------------------------------------------------------------------
@@ -75,16 +69,16 @@ void warnOnVersionMismatch() {
                   "compile time Python version %d.%d of module '%.100s' %s runtime version %d.%d",
                   PY_MAJOR_VERSION, PY_MINOR_VERSION,
                   constants::fullName, "does not match", static_cast<int>(major), static_cast<int>(minor));
-    if (PyErr_WarnEx(PyExc_RuntimeWarning, message, 1) < 0) throw PythonError();
+    check(intoPython([&] { return PyErr_WarnEx(PyExc_RuntimeWarning, message, 1); }));
 }
 
 // Under its full name in sys.modules even when imported by another name, so
 // that pickle and the classes' __module__ find it; an existing entry stays.
 // True when this exec added the entry.
 bool registerFullName(py::handle module) {
-    PyObject* modules = PyImport_GetModuleDict();  // borrowed
-    if (PyDict_GetItemString(modules, constants::fullName)) return false;
-    if (PyDict_SetItemString(modules, constants::fullName, module.ptr()) < 0) throw PythonError();
+    Object modules = Object::borrow(PyImport_GetModuleDict());  // held: a key's __eq__ may replace it
+    if (itemOrNull(modules, constants::moduleName())) return false;
+    check(intoPython([&] { return PyObject_SetItem(modules.ptr(), constants::moduleName().ptr(), module.ptr()); }));
     return true;
 }
 
@@ -92,11 +86,13 @@ bool registerFullName(py::handle module) {
 // later `import Tavro_Workspace.explorerview` would silently return the broken
 // module. (Under its own name the import system removes it itself.)
 void unregisterFullName(PyObject* module) {
-    py::error_scope pending;  // the import error, set aside while the entry goes
-    PyObject* modules = PyImport_GetModuleDict();
-    if (PyDict_GetItemString(modules, constants::fullName) == module &&
-        PyDict_DelItemString(modules, constants::fullName) < 0)
-        PyErr_WriteUnraisable(module);
+    errors::PendingError pending;  // the import error, set aside while the entry goes
+    Object modules = Object::borrow(PyImport_GetModuleDict());
+    bool removed = errors::succeeds([&] {
+        if (itemOrNull(modules, constants::moduleName()).is(module))
+            check(intoPython([&] { return PyObject_DelItem(modules.ptr(), constants::moduleName().ptr()); }));
+    });
+    if (!removed) intoPython([&] { PyErr_WriteUnraisable(module); });
 }
 
 // What a failed exec has to undo or report.
@@ -106,50 +102,41 @@ struct Progress {
 };
 
 // Steps 3 to 11.
+// `import builtins` gives whatever sys.modules holds under that name (a
+// module, or a stand-in of a lazy or proxy module); exec uses it as Python
+// code would, by attribute.
 void execute(py::handle module, Progress& progress) {
-    py::handle globals = PyModule_GetDict(module.ptr());
-    Object builtins = Object::steal(PyImport_ImportModule("builtins"));
-    if (!builtins) throw PythonError();
-    if (PyObject_SetAttrString(module.ptr(), "__builtins__", builtins.ptr()) < 0) throw PythonError();
+    Object globals = Object::borrow(state::globals());
+    Object builtins = ownedOrThrow(intoPython([] { return PyImport_ImportModule("builtins"); }));
+    check(intoPython([&] { return PyObject_SetAttrString(module.ptr(), "__builtins__", builtins.ptr()); }));
 
     warnOnVersionMismatch();
 
     constants::build();
     readyFunctionType();
-    // pybind11 sets up its side of error handling when the first error is
-    // dropped, by making types, which runs Python code. Done here, an error
-    // raised at the recursion limit (where that code would fail too) is
-    // dropped like any other.
-    py::detail::get_internals();
     progress.constantsBuilt = true;
 
     progress.registered = registerFullName(module);
-    constants::resolveSuper(PyModule_GetDict(builtins.ptr()));
+    constants::resolveSuper(builtins);
     constants::buildRows();
     exec::importNames(globals);
     exec::createClasses(globals);
-    if (PyDict_SetItemString(globals.ptr(), "__test__", py::dict().ptr()) < 0) throw PythonError();
+    Object test = ownedOrThrow(intoPython([] { return PyDict_New(); }));
+    check(intoPython([&] { return PyDict_SetItemString(globals.ptr(), "__test__", test.ptr()); }));
 }
 
 // Neither step is noexcept: an import on a thread that the interpreter ends
-// unwinds through them (module/forced_unwind.hpp).
-EXPLORERVIEW_CATCHES_FORCED_UNWIND int explorerview_exec(PyObject* module) {
+// may unwind through them (module/forced_unwind.hpp).
+int explorerview_exec(PyObject* module) {
     if (PyObject* recorded = state::module()) {
         if (recorded == module) return 0;  // a later import of the executed module: nothing to redo
         PyErr_SetString(PyExc_RuntimeError,
                         "Module 'explorerview' has already been imported. Re-initialisation is not supported.");
         return -1;
     }
-    state::record(module);
+    if (!state::record(module)) return -1;
     Progress progress;
-    try {
-        execute(module, progress);
-        return 0;
-    }
-    EXPLORERVIEW_RETHROW_FORCED_UNWIND
-    catch (...) {
-        errors::setFromCurrentException();
-    }
+    if (errors::succeeds([&] { execute(module, progress); })) return 0;
     if (progress.constantsBuilt) errors::addInitEntry();
     if (progress.registered) unregisterFullName(module);
     // What was bound so far stays in the failed module; the next import

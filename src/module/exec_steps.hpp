@@ -3,13 +3,10 @@
 // so that a failure leaves what was bound before it in the module.
 #pragma once
 
-#include <pybind11/pybind11.h>
-
 #include "module/object.hpp"
 
 namespace explorerview::exec {
 
-namespace py = pybind11;
 
 // `import os.path as osp`, `from typing import List`, `from pathlib import
 // Path`, `from Tavro import tavro`, `from Kelpa import ...` (26 names), in order.

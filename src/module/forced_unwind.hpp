@@ -1,9 +1,7 @@
 // A thread that the interpreter ends while it runs inside the module (a daemon
 // thread still working when the interpreter exits) leaves by a forced unwind.
-// With glibc and libstdc++ that is an exception, abi::__forced_unwind, which a
-// catch (...) must rethrow: swallowed, the C library aborts the process. So
-// every catch-all of the module is preceded by this handler, and the functions
-// such a thread can unwind through are not noexcept.
+// With glibc and libstdc++ that is an exception, abi::__forced_unwind, that
+// only catch (...) handlers and cleanups see.
 //
 // The interpreter ends such a thread when it tries to take the interpreter
 // lock while the interpreter finalizes. Unwound, the thread would release the
@@ -11,31 +9,21 @@
 // frees objects of its own: intoPython() instead stops the thread where the
 // unwind enters the module, before any of the module's frames clean up, and
 // lets it wait for the process to end (as later interpreters make every such
-// thread wait).
+// thread wait). So every call of the module that can run Python code goes
+// through intoPython(): the words that call out (module/runtime.hpp), the
+// release of every owned reference (module/object.hpp), and the C API calls
+// of the machinery that allocate (a collection may run callbacks) or compare.
+// The module has no other catch-all (module/errors.hpp), so nothing swallows
+// an unwind either.
 //
 // On Windows a thread ends without unwinding its C++ frames, and with /EHsc a
-// catch (...) sees C++ exceptions only: there is nothing to rethrow, and the
-// handler is empty. (Clang on Linux uses libstdc++ too.)
+// catch (...) sees C++ exceptions only: there is nothing to catch. (Clang on
+// Linux uses libstdc++ too.)
 #pragma once
 
-#include <pybind11/pybind11.h>  // never <Python.h> first (module/compiler.hpp)
+#include <pybind11/pytypes.h>  // never <Python.h> first (module/compiler.hpp)
 
 #include "module/compiler.hpp"
-
-#if defined(__GLIBCXX__)
-#include <cxxabi.h>
-#define EXPLORERVIEW_RETHROW_FORCED_UNWIND \
-    catch (abi::__forced_unwind&) {        \
-        throw;                             \
-    }
-// The forced unwind carries no C++ object, so the reference its handler
-// catches is bound to null; the undefined-behaviour checker of the sanitizer
-// build would stop there. Each function with that handler skips that check.
-#define EXPLORERVIEW_CATCHES_FORCED_UNWIND __attribute__((no_sanitize("null")))
-#else
-#define EXPLORERVIEW_RETHROW_FORCED_UNWIND
-#define EXPLORERVIEW_CATCHES_FORCED_UNWIND
-#endif
 
 namespace explorerview {
 

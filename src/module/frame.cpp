@@ -4,6 +4,7 @@
 
 #include "module/constants.hpp"
 #include "module/function.hpp"
+#include "module/runtime.hpp"
 
 namespace explorerview {
 
@@ -24,10 +25,9 @@ Object cellValue(py::handle function, std::size_t i) {
 Object Frame::captured(std::size_t i) const {
     Object value = cellValue(function, i);
     if (!value) {
-        PyErr_SetString(PyExc_NameError,
+        raise(PyExc_NameError,
                         "cannot access free variable 'self' where it is not associated with a value"
                         " in enclosing scope");
-        throw PythonError();
     }
     return value;
 }
@@ -37,14 +37,9 @@ Object Frame::captured(std::size_t i) const {
 Object Frame::super() const {
     Object cls = cellValue(function, 0);
     if (!cls) {
-        PyErr_SetString(PyExc_RuntimeError, "super(): empty __class__ cell");
-        throw PythonError();
+        raise(PyExc_RuntimeError, "super(): empty __class__ cell");
     }
-    PyObject* stack[] = {nullptr, cls.ptr(), self().ptr()};
-    PyObject* result = PyObject_Vectorcall(constants::builtinSuper().ptr(), stack + 1,
-                                           2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
-    if (!result) throw PythonError();
-    return Object::steal(result);
+    return call(constants::builtinSuper(), cls, self());
 }
 
 }  // namespace explorerview

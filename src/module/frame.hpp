@@ -6,8 +6,6 @@
 #include <cstddef>
 #include <tuple>
 
-#include <pybind11/pybind11.h>
-
 #include "module/object.hpp"
 
 #include "module/function_row.hpp"

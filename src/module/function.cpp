@@ -14,7 +14,10 @@
 
 #include <structmember.h>
 
+#include <utility>
+
 #include "module/name.hpp"
+#include "module/runtime.hpp"
 
 namespace explorerview {
 
@@ -22,44 +25,38 @@ namespace {
 
 FunctionObject* asFunction(PyObject* self) { return reinterpret_cast<FunctionObject*>(self); }
 
+// field = value (a new reference, or null), the old value released after,
+// through the guarded word: its finaliser may run Python code.
+void setField(PyObject*& field, PyObject* value) noexcept { release(std::exchange(field, value)); }
+
 const Name builtinsKey{"__builtins__"};
 
 }  // namespace
 
 Object builtinsFor(PyObject* globals) {
-    PyObject* entry = PyDict_GetItemWithError(globals, builtinsKey.get().ptr());
-    if (!entry) {
-        if (PyErr_Occurred()) throw PythonError();
-        return Object::borrow(PyEval_GetBuiltins());
-    }
-    if (PyModule_Check(entry)) return Object::borrow(PyModule_GetDict(entry));
-    return Object::borrow(entry);  // any mapping, as Python takes it
+    Object entry = itemOrNull(globals, builtinsKey);
+    if (!entry) return Object::borrow(PyEval_GetBuiltins());
+    if (PyModule_Check(entry.ptr())) return Object::borrow(PyModule_GetDict(entry.ptr()));
+    return entry;  // any mapping, as Python takes it
 }
 
 Object makeFunction(const FunctionRow& spec, py::handle closure) {
     const constants::BuiltRow& row = constants::builtRow(spec);
     PyObject* cells = closure && !closure.is_none() ? closure.ptr() : nullptr;
     Py_ssize_t ncells = cells ? (PyTuple_Check(cells) ? PyTuple_GET_SIZE(cells) : -1) : 0;
-    if (ncells < 0 || ncells > 1) {
-        PyErr_Format(PyExc_SystemError, "%s: a closure is None or a tuple of one cell", spec.qualname);
-        throw PythonError();
-    }
+    if (ncells < 0 || ncells > 1) raise(PyExc_SystemError, "%s: a closure is None or a tuple of one cell", spec.qualname);
     if (ncells == 0) cells = nullptr;  // an empty tuple reads as None, as for Python functions
     // A def statement gives the new function the globals of the frame it runs in.
     Object globals = runningGlobals();
-    if (!globals) {
-        PyErr_Format(PyExc_SystemError, "%s made before the module was executed", spec.qualname);
-        throw PythonError();
-    }
+    if (!globals) raise(PyExc_SystemError, "%s made before the module was executed", spec.qualname);
 
     Object builtins = builtinsFor(globals.ptr());
-    Object annotations = Object::steal(PyDict_New());
-    if (!annotations) throw PythonError();
-    for (const auto& pair : row.annotations)
-        if (pair[0] && PyDict_SetItem(annotations.ptr(), pair[0].ptr(), pair[1].ptr()) < 0)
-            throw PythonError();
+    Object annotations = newDict();
+    for (const auto& pair : row.annotations)  // exact str keys: no Python code runs
+        if (pair[0]) check(PyDict_SetItem(annotations.ptr(), pair[0].ptr(), pair[1].ptr()));
 
-    FunctionObject* fn = PyObject_GC_New(FunctionObject, &functionType());
+    // The allocation may start a collection, which runs gc.callbacks.
+    FunctionObject* fn = intoPython([] { return PyObject_GC_New(FunctionObject, &functionType()); });
     if (!fn) throw PythonError();
     fn->vectorcall = functionVectorcall;
     fn->row = &row;
@@ -81,11 +78,8 @@ Object makeFunction(const FunctionRow& spec, py::handle closure) {
 }
 
 Object captureOne(py::handle value) {
-    Object cell = Object::steal(PyCell_New(value.ptr()));
-    if (!cell) throw PythonError();
-    PyObject* closure = PyTuple_Pack(1, cell.ptr());
-    if (!closure) throw PythonError();
-    return Object::steal(closure);
+    Object cell = ownedOrThrow(intoPython([&] { return PyCell_New(value.ptr()); }));
+    return ownedOrThrow(intoPython([&] { return PyTuple_Pack(1, cell.ptr()); }));
 }
 
 namespace {
@@ -100,7 +94,7 @@ int function_set_code(PyObject* self, PyObject* value, void*) {
         PyErr_SetString(PyExc_TypeError, "__code__ must be set to a code object");
         return -1;
     }
-    if (PySys_Audit("object.__setattr__", "OsO", self, "__code__", value) < 0) return -1;
+    if (intoPython([&] { return PySys_Audit("object.__setattr__", "OsO", self, "__code__", value); }) < 0) return -1;
     Py_ssize_t nfree = PyCode_GetNumFree(reinterpret_cast<PyCodeObject*>(value));
     Py_ssize_t nclosure = fn->closure ? PyTuple_GET_SIZE(fn->closure) : 0;
     if (nclosure != nfree) {
@@ -129,9 +123,9 @@ int function_set_defaults(PyObject* self, PyObject* value, void*) {
         PyErr_SetString(PyExc_TypeError, "__defaults__ must be set to a tuple object");
         return -1;
     }
-    if (PySys_Audit("object.__setattr__", "OsO", self, "__defaults__", value ? value : Py_None) < 0)
+    if (intoPython([&] { return PySys_Audit("object.__setattr__", "OsO", self, "__defaults__", value ? value : Py_None); }) < 0)
         return -1;
-    Py_XSETREF(asFunction(self)->defaults, Py_XNewRef(value));
+    setField(asFunction(self)->defaults, Py_XNewRef(value));
     return 0;
 }
 
@@ -148,16 +142,16 @@ int function_set_kwdefaults(PyObject* self, PyObject* value, void*) {
         PyErr_SetString(PyExc_TypeError, "__kwdefaults__ must be set to a dict object");
         return -1;
     }
-    if (PySys_Audit("object.__setattr__", "OsO", self, "__kwdefaults__", value ? value : Py_None) < 0)
+    if (intoPython([&] { return PySys_Audit("object.__setattr__", "OsO", self, "__kwdefaults__", value ? value : Py_None); }) < 0)
         return -1;
-    Py_XSETREF(asFunction(self)->kwdefaults, Py_XNewRef(value));
+    setField(asFunction(self)->kwdefaults, Py_XNewRef(value));
     return 0;
 }
 
 PyObject* function_get_annotations(PyObject* self, void*) {
     FunctionObject* fn = asFunction(self);
     if (!fn->annotations) {
-        fn->annotations = PyDict_New();
+        fn->annotations = intoPython([] { return PyDict_New(); });
         if (!fn->annotations) return nullptr;
     }
     return Py_NewRef(fn->annotations);
@@ -169,7 +163,7 @@ int function_set_annotations(PyObject* self, PyObject* value, void*) {
         PyErr_SetString(PyExc_TypeError, "__annotations__ must be set to a dict object");
         return -1;
     }
-    Py_XSETREF(asFunction(self)->annotations, Py_XNewRef(value));
+    setField(asFunction(self)->annotations, Py_XNewRef(value));
     return 0;
 }
 
@@ -180,7 +174,7 @@ int function_set_name(PyObject* self, PyObject* value, void*) {
         PyErr_SetString(PyExc_TypeError, "__name__ must be set to a string object");
         return -1;
     }
-    Py_XSETREF(asFunction(self)->name, Py_NewRef(value));
+    setField(asFunction(self)->name, Py_NewRef(value));
     return 0;
 }
 
@@ -193,7 +187,7 @@ int function_set_qualname(PyObject* self, PyObject* value, void*) {
         PyErr_SetString(PyExc_TypeError, "__qualname__ must be set to a string object");
         return -1;
     }
-    Py_XSETREF(asFunction(self)->qualname, Py_NewRef(value));
+    setField(asFunction(self)->qualname, Py_NewRef(value));
     return 0;
 }
 
@@ -267,31 +261,31 @@ int function_traverse(PyObject* self, visitproc visit, void* arg) {
 
 int function_clear(PyObject* self) {
     FunctionObject* fn = asFunction(self);
-    Py_CLEAR(fn->globals);
-    Py_CLEAR(fn->builtins);
-    Py_CLEAR(fn->module);
-    Py_CLEAR(fn->defaults);
-    Py_CLEAR(fn->kwdefaults);
-    Py_CLEAR(fn->doc);
-    Py_CLEAR(fn->dict);
-    Py_CLEAR(fn->closure);
-    Py_CLEAR(fn->annotations);
+    setField(fn->globals, nullptr);
+    setField(fn->builtins, nullptr);
+    setField(fn->module, nullptr);
+    setField(fn->defaults, nullptr);
+    setField(fn->kwdefaults, nullptr);
+    setField(fn->doc, nullptr);
+    setField(fn->dict, nullptr);
+    setField(fn->closure, nullptr);
+    setField(fn->annotations, nullptr);
     // The code stays: it cannot be part of a cycle, and a function always has
     // one. The names may be str subclasses caught in a cycle; the row's own
     // strings take their place, as Python puts plain strings in theirs.
-    Py_SETREF(fn->name, Py_NewRef(fn->row->name.ptr()));
-    Py_SETREF(fn->qualname, Py_NewRef(fn->row->qualname.ptr()));
+    setField(fn->name, Py_NewRef(fn->row->name.ptr()));
+    setField(fn->qualname, Py_NewRef(fn->row->qualname.ptr()));
     return 0;
 }
 
 void function_dealloc(PyObject* self) {
     FunctionObject* fn = asFunction(self);
     PyObject_GC_UnTrack(self);
-    if (fn->weakreflist) PyObject_ClearWeakRefs(self);
+    if (fn->weakreflist) intoPython([&] { PyObject_ClearWeakRefs(self); });  // runs their callbacks
     function_clear(self);
-    Py_CLEAR(fn->code);
-    Py_CLEAR(fn->name);
-    Py_CLEAR(fn->qualname);
+    setField(fn->code, nullptr);
+    setField(fn->name, nullptr);
+    setField(fn->qualname, nullptr);
     PyObject_GC_Del(self);
 }
 
@@ -301,7 +295,7 @@ void function_dealloc(PyObject* self) {
 // method (types.MethodType), which PyQt's connect recognises as a method.
 PyObject* function_descr_get(PyObject* self, PyObject* obj, PyObject*) {
     if (obj == Py_None || obj == nullptr) return Py_NewRef(self);
-    return PyMethod_New(self, obj);
+    return intoPython([&] { return PyMethod_New(self, obj); });
 }
 
 PyObject* function_repr(PyObject* self) {
@@ -344,7 +338,7 @@ PyTypeObject& functionType() {
 }
 
 void readyFunctionType() {
-    if (PyType_Ready(&functionType()) < 0) throw PythonError();
+    check(intoPython([] { return PyType_Ready(&functionType()); }));
 }
 
 }  // namespace explorerview

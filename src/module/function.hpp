@@ -3,7 +3,7 @@
 // objects are, so that it carries the same attributes and binds the same way.
 #pragma once
 
-#include <pybind11/pybind11.h>  // never <Python.h> first (module/compiler.hpp)
+#include "module/object.hpp"  // never <Python.h> first (module/compiler.hpp)
 
 #include "module/constants.hpp"
 

@@ -6,21 +6,17 @@
 
 #include <array>
 
-#include <pybind11/pybind11.h>
-
 #include "module/object.hpp"
 
 namespace explorerview {
-
-namespace py = pybind11;
 
 struct Frame;
 struct FunctionRow;
 
 // A body receives the bound arguments and returns the function's result.
-// It may throw py::error_already_set (or a pybind11 builtin exception); the one
-// error boundary in src/module turns that into the pending Python error plus the
-// function's traceback entry. Bodies catch nothing unless their behaviour says so.
+// It leaves with PythonError while a Python error is pending (module/object.hpp);
+// the one error boundary in src/module adds the function's traceback entry.
+// Bodies catch nothing unless their behaviour says so.
 using Body = Object (*)(Frame&);
 
 enum class Defaults { none, noneForLast, falseForLast };  // __defaults__: None, (None,), (False,)

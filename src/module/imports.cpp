@@ -19,46 +19,37 @@ const Name importName{"__import__"};
 Object importModule(py::handle globals, py::handle name, py::handle fromlist) {
     Object import = itemOrNull(builtinsFor(globals.ptr()), importName);
     if (!import) {
-        PyErr_SetString(PyExc_ImportError, "__import__ not found");
-        throw PythonError();
+        raise(PyExc_ImportError, "__import__ not found");
     }
-    py::dict locals;
-    py::int_ level(0);
-    PyObject* stack[] = {nullptr, name.ptr(), globals.ptr(), locals.ptr(), fromlist.ptr(), level.ptr()};
-    PyObject* module = PyObject_Vectorcall(import.ptr(), stack + 1, 5 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
-    if (!module) throw PythonError();
-    return Object::steal(module);
+    Object locals = newDict();
+    Object level = ownedOrThrow(PyLong_FromLong(0));
+    return call(import, name, globals, locals, fromlist, level);
 }
 
 // sys.modules[key], or a null object. Owned: the entry may be replaced, and
 // the module freed, by the next thing that runs Python code (a module
 // __getattr__ that swaps a lazy stub for the real module, for one).
 Object loadedModule(py::handle key) {
-    PyObject* modules = PyImport_GetModuleDict();  // borrowed from the interpreter
-    PyObject* found = PyDict_GetItemWithError(modules, key.ptr());
-    if (!found && PyErr_Occurred()) throw PythonError();
-    return Object::borrow(found);
+    return itemOrNull(PyImport_GetModuleDict(), key);
 }
 
 // The IMPORT_FROM step: module.name, else the submodule sys.modules["M.name"]
 // (M being the module's __name__), else ImportError "cannot import name ...".
 Object importFrom(py::handle module, py::handle name) {
-    PyObject* value = PyObject_GetAttr(module.ptr(), name.ptr());
-    if (value) return Object::steal(value);
+    Object value = Object::steal(intoPython([&] { return PyObject_GetAttr(module.ptr(), name.ptr()); }));
+    if (value) return value;
     if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw PythonError();
     PyErr_Clear();
-    Object packageName = Object::steal(PyObject_GetAttrString(module.ptr(), "__name__"));
+    Object packageName =
+        Object::steal(intoPython([&] { return PyObject_GetAttrString(module.ptr(), "__name__"); }));
     if (!packageName) PyErr_Clear();
     if (packageName && !PyUnicode_Check(packageName.ptr())) packageName = Object();
     if (packageName) {
-        Object key = Object::steal(
-            PyUnicode_FromFormat("%U.%U", packageName.ptr(), name.ptr()));
-        if (!key) throw PythonError();
+        Object key = ownedOrThrow(PyUnicode_FromFormat("%U.%U", packageName.ptr(), name.ptr()));
         if (Object submodule = loadedModule(key)) return submodule;
     }
-    Object message = Object::steal(PyUnicode_FromFormat("cannot import name %S", name.ptr()));
-    if (!message) throw PythonError();
-    PyErr_SetImportError(message.ptr(), packageName.ptr(), nullptr);
+    Object message = ownedOrThrow(intoPython([&] { return PyUnicode_FromFormat("cannot import name %S", name.ptr()); }));
+    intoPython([&] { return PyErr_SetImportError(message.ptr(), packageName.ptr(), nullptr); });
     throw PythonError();
 }
 
@@ -72,19 +63,22 @@ void fromImport(py::handle globals, const char* moduleName, std::initializer_lis
     Object module = loadedModule(key);
     if (module) {
         bool complete = true;
-        for (const char* name : names) complete = complete && PyObject_HasAttr(module.ptr(), interned(name).ptr());
+        for (const char* name : names) {
+            Object key = interned(name);
+            complete = complete && intoPython([&] { return PyObject_HasAttr(module.ptr(), key.ptr()); });
+        }
         if (!complete) module = Object();
     }
     if (!module) {
-        py::list fromlist;
-        for (const char* name : names) fromlist.append(interned(name));
+        Object fromlist = newList();
+        for (const char* name : names) append(fromlist, interned(name));
         module = importModule(globals, key, fromlist);
     }
 
     for (const char* name : names) {
         Object nameObject = interned(name);
-        if (PyDict_SetItem(globals.ptr(), nameObject.ptr(), importFrom(module, nameObject).ptr()) < 0)
-            throw PythonError();
+        Object value = importFrom(module, nameObject);
+        check(intoPython([&] { return PyDict_SetItem(globals.ptr(), nameObject.ptr(), value.ptr()); }));
     }
 }
 
@@ -94,8 +88,8 @@ void importNames(py::handle globals) {
     // import os.path as osp: the statement imports "os.path", receives the
     // top-level package and takes its attribute "path".
     Object os = importModule(globals, interned("os.path"), none());
-    if (PyDict_SetItemString(globals.ptr(), "osp", importFrom(os, interned("path")).ptr()) < 0)
-        throw PythonError();
+    Object osPath = importFrom(os, interned("path"));
+    check(intoPython([&] { return PyDict_SetItemString(globals.ptr(), "osp", osPath.ptr()); }));
 
     fromImport(globals, "typing", {"List"});
     fromImport(globals, "pathlib", {"Path"});

@@ -2,11 +2,8 @@
 // names and for constant texts.
 #pragma once
 
-#include <pybind11/pybind11.h>
-
 #include "module/object.hpp"
 
-namespace py = pybind11;
 
 namespace explorerview {
 

@@ -50,9 +50,6 @@ public:
     // A reference taken now to an object someone else holds.
     static Object borrow(py::handle h) noexcept { return Object(Py_XNewRef(h.ptr())); }
 
-    // pybind11's own objects, taken over while the code moves to Object.
-    Object(py::object&& other) noexcept : ptr_(other.release().ptr()) {}
-
     Object(const Object& other) noexcept : ptr_(Py_XNewRef(other.ptr_)) {}
     Object(Object&& other) noexcept : ptr_(std::exchange(other.ptr_, nullptr)) {}
     Object& operator=(Object other) noexcept {
@@ -82,6 +79,20 @@ inline Object none() noexcept { return Object::borrow(Py_None); }
 inline Object ownedOrThrow(PyObject* result) {
     if (!result) [[unlikely]] throw PythonError();
     return Object::steal(result);
+}
+
+// Raises `type` with the message PyErr_Format makes of `format` and the
+// arguments, and leaves. Making the exception can run Python code: inside an
+// `except` block it is made at once, and its allocation may collect.
+template <class... A>
+[[noreturn]] EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE void raise(PyObject* type, const char* format, A... args) {
+    intoPython([&] { PyErr_Format(type, format, args...); });
+    throw PythonError();
+}
+
+// The status of a C API call that returns -1 with the error pending.
+inline void check(int status) {
+    if (status < 0) [[unlikely]] throw PythonError();
 }
 
 }  // namespace explorerview

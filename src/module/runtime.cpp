@@ -9,17 +9,19 @@
 namespace explorerview {
 
 Object itemOrNull(py::handle mapping, py::handle key) {
+    // A dict's look-up compares a key whose hash collides with this one by
+    // its __eq__, which is Python code.
     if (PyDict_CheckExact(mapping.ptr())) {
-        PyObject* value = PyDict_GetItemWithError(mapping.ptr(), key.ptr());
+        PyObject* value = intoPython([&] { return PyDict_GetItemWithError(mapping.ptr(), key.ptr()); });
         if (!value && PyErr_Occurred()) throw PythonError();
         return Object::borrow(value);  // held before anything else runs
     }
-    PyObject* value = intoPython([&] { return PyObject_GetItem(mapping.ptr(), key.ptr()); });
+    Object value = Object::steal(intoPython([&] { return PyObject_GetItem(mapping.ptr(), key.ptr()); }));
     if (!value) {
         if (!PyErr_ExceptionMatches(PyExc_KeyError)) throw PythonError();
         PyErr_Clear();
     }
-    return Object::steal(value);
+    return value;
 }
 
 Object global(const Name& name) { return globalNamed(name.get()); }
@@ -28,41 +30,49 @@ Object globalNamed(py::handle name) {
     // Held for the look-up, as are the builtins: a key's __eq__ may rebind
     // what held them. Null only outside any function once exec has failed.
     Object globals = runningGlobals();
-    PyObject* value = globals ? PyDict_GetItemWithError(globals.ptr(), name.ptr()) : nullptr;
-    if (value) return Object::borrow(value);  // held before anything else runs
-    if (PyErr_Occurred()) throw PythonError();
+    if (globals) {
+        PyObject* value = intoPython([&] { return PyDict_GetItemWithError(globals.ptr(), name.ptr()); });
+        if (value) return Object::borrow(value);  // held before anything else runs
+        if (PyErr_Occurred()) throw PythonError();
+    }
     // Outside any function (the class statements at exec) the module's own builtins.
     Object builtins = runningBuiltins();
     if (!builtins && globals) builtins = builtinsFor(globals.ptr());
     if (builtins)
         if (Object found = itemOrNull(builtins, name)) return found;
-    PyErr_Format(PyExc_NameError, "name '%U' is not defined", name.ptr());
-    throw PythonError();
+    raise(PyExc_NameError, "name '%U' is not defined", name.ptr());
+}
+
+Object takePendingError() {
+#if PY_VERSION_HEX >= 0x030C0000
+    return Object::steal(PyErr_GetRaisedException());
+#else
+    PyObject *type, *value, *traceback;
+    PyErr_Fetch(&type, &value, &traceback);
+    intoPython([&] { PyErr_NormalizeException(&type, &value, &traceback); });  // may run __init__
+    if (traceback && value) PyException_SetTraceback(value, traceback);
+    release(type);
+    release(traceback);
+    return Object::steal(value);
+#endif
 }
 
 namespace detail {
-void throwPythonError() { throw PythonError(); }
-
 Object callWithKeywords(py::handle callable, const Name* method, PyObject** stack, std::size_t nargs,
-                            const Keyword* const* keywords, std::size_t nkeywords) {
+                        const Keyword* const* keywords, std::size_t nkeywords) {
     Object kwnames;
     if (nkeywords) {
-        kwnames = Object::steal(PyTuple_New(static_cast<Py_ssize_t>(nkeywords)));
-        if (!kwnames) throw PythonError();
+        kwnames = ownedOrThrow(intoPython([&] { return PyTuple_New(static_cast<Py_ssize_t>(nkeywords)); }));
         for (std::size_t i = 0; i < nkeywords; ++i) {
-            PyObject* keyName = keywords[i]->name.get().ptr();
-            Py_INCREF(keyName);
-            PyTuple_SET_ITEM(kwnames.ptr(), static_cast<Py_ssize_t>(i), keyName);
+            PyTuple_SET_ITEM(kwnames.ptr(), static_cast<Py_ssize_t>(i), Py_NewRef(keywords[i]->name.get().ptr()));
             stack[1 + nargs + i] = keywords[i]->value.ptr();
         }
     }
     std::size_t nargsf = nargs | PY_VECTORCALL_ARGUMENTS_OFFSET;
-    PyObject* result = intoPython([&] {
+    return ownedOrThrow(intoPython([&] {
         return method ? PyObject_VectorcallMethod(method->get().ptr(), stack + 1, nargsf, kwnames.ptr())
                       : PyObject_Vectorcall(callable.ptr(), stack + 1, nargsf, kwnames.ptr());
-    });
-    if (!result) throw PythonError();
-    return Object::steal(result);
+    }));
 }
 }  // namespace detail
 

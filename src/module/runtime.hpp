@@ -2,7 +2,7 @@
 // attribute, call a function or a method, and ask Python's truth and str()
 // of a value. Each word goes straight to the public C API (PyObject_GetAttr,
 // PyObject_SetAttr, PyObject_Vectorcall, PyObject_VectorcallMethod, ...)
-// and returns an owned reference or throws py::error_already_set; no
+// and returns an owned reference or throws PythonError; no
 // argument tuple or bound method object is built, so the same words serve
 // the paths that run once per row (lessThan, the loops of select and
 // selection) and the constructors alike.
@@ -17,23 +17,13 @@
 #include <type_traits>
 #include <utility>
 
-#include <pybind11/pybind11.h>
+#include "module/object.hpp"
 
 #include "module/compiler.hpp"
 #include "module/forced_unwind.hpp"
 #include "module/name.hpp"
 
 namespace explorerview {
-
-namespace detail {
-[[noreturn]] void throwPythonError();  // the pending Python error, as py::error_already_set
-
-// A new reference from the C API, or the pending error thrown when it is null.
-inline Object ownedOrThrow(PyObject* result) {
-    if (!result) [[unlikely]] throwPythonError();
-    return Object::steal(result);
-}
-}  // namespace detail
 
 // ---- globals ----------------------------------------------------------------------
 
@@ -47,7 +37,7 @@ Object global(const Name& name);
 
 // obj.name
 EXPLORERVIEW_ALWAYS_INLINE Object getAttr(py::handle obj, const Name& name) {
-    return detail::ownedOrThrow(intoPython([&] { return PyObject_GetAttr(obj.ptr(), name.get().ptr()); }));
+    return ownedOrThrow(intoPython([&] { return PyObject_GetAttr(obj.ptr(), name.get().ptr()); }));
 }
 
 // obj.first.second...: getAttr(global(names::Qt), SortOrder, AscendingOrder).
@@ -62,7 +52,7 @@ EXPLORERVIEW_ALWAYS_INLINE Object getAttr(py::handle obj, const Name& first, con
 // obj.name = value
 inline void setAttr(py::handle obj, const Name& name, py::handle value) {
     if (intoPython([&] { return PyObject_SetAttr(obj.ptr(), name.get().ptr(), value.ptr()); }) < 0)
-        detail::throwPythonError();
+        throw PythonError();
 }
 
 // ---- calls ------------------------------------------------------------------------
@@ -108,7 +98,7 @@ EXPLORERVIEW_ALWAYS_INLINE Object call(py::handle callable, A&&... args) {
     } else {
         PyObject* stack[1 + sizeof...(A)] = {nullptr, py::handle(args).ptr()...};
         constexpr std::size_t nargsf = sizeof...(A) | PY_VECTORCALL_ARGUMENTS_OFFSET;
-        return detail::ownedOrThrow(
+        return ownedOrThrow(
             intoPython([&] { return PyObject_Vectorcall(callable.ptr(), stack + 1, nargsf, nullptr); }));
     }
 }
@@ -122,7 +112,7 @@ EXPLORERVIEW_ALWAYS_INLINE Object callMethod(py::handle obj, const Name& method,
     } else {
         PyObject* stack[2 + sizeof...(A)] = {nullptr, obj.ptr(), py::handle(args).ptr()...};
         constexpr std::size_t nargsf = (1 + sizeof...(A)) | PY_VECTORCALL_ARGUMENTS_OFFSET;
-        return detail::ownedOrThrow(
+        return ownedOrThrow(
             intoPython([&] { return PyObject_VectorcallMethod(method.get().ptr(), stack + 1, nargsf, nullptr); }));
     }
 }
@@ -153,15 +143,15 @@ inline bool truth(py::handle value) {
     if (value.ptr() == Py_True) return true;  // what predicates mostly return
     if (value.ptr() == Py_False || value.is_none()) return false;
     int result = intoPython([&] { return PyObject_IsTrue(value.ptr()); });
-    if (result < 0) detail::throwPythonError();
+    if (result < 0) throw PythonError();
     return result != 0;
 }
 
 // `str(value)`, as Python's str() gives it: a str subclass becomes an exact
-// str (unlike py::str, which passes the subclass through), but a __str__ that
+// str (unlike pybind11's str, which passes the subclass through), but a __str__ that
 // returns a str subclass has its result passed through, as Python does.
 inline Object str(py::handle value) {
-    return detail::ownedOrThrow(intoPython([&] { return PyObject_Str(value.ptr()); }));
+    return ownedOrThrow(intoPython([&] { return PyObject_Str(value.ptr()); }));
 }
 
 // obj.method(str(value)), in Python's order: the method is read before str()
@@ -186,26 +176,26 @@ inline Object callMethodWithStr(py::handle obj, const Name& method, py::handle v
 inline Object boolean(bool value) { return Object::borrow(value ? Py_True : Py_False); }
 
 // An int literal, or a loop counter handed to Python.
-inline Object integer(Py_ssize_t value) { return detail::ownedOrThrow(PyLong_FromSsize_t(value)); }
+inline Object integer(Py_ssize_t value) { return ownedOrThrow(PyLong_FromSsize_t(value)); }
 
 // a | b
-inline Object bitOr(py::handle a, py::handle b) { return detail::ownedOrThrow(intoPython([&] { return PyNumber_Or(a.ptr(), b.ptr()); })); }
+inline Object bitOr(py::handle a, py::handle b) { return ownedOrThrow(intoPython([&] { return PyNumber_Or(a.ptr(), b.ptr()); })); }
 
 // a / b: for a Path and a name, the name joined to the path.
 inline Object divide(py::handle a, py::handle b) {
-    return detail::ownedOrThrow(intoPython([&] { return PyNumber_TrueDivide(a.ptr(), b.ptr()); }));
+    return ownedOrThrow(intoPython([&] { return PyNumber_TrueDivide(a.ptr(), b.ptr()); }));
 }
 
 // a == b
 inline Object equal(py::handle a, py::handle b) {
-    return detail::ownedOrThrow(intoPython([&] { return PyObject_RichCompare(a.ptr(), b.ptr(), Py_EQ); }));
+    return ownedOrThrow(intoPython([&] { return PyObject_RichCompare(a.ptr(), b.ptr(), Py_EQ); }));
 }
 
 // a != b. Two bools differ exactly when they are different objects (the
 // models answer their predicates with bools): no comparison is made for them.
 inline Object notEqual(py::handle a, py::handle b) {
     if (PyBool_Check(a.ptr()) && PyBool_Check(b.ptr())) return boolean(!a.is(b));
-    return detail::ownedOrThrow(intoPython([&] { return PyObject_RichCompare(a.ptr(), b.ptr(), Py_NE); }));
+    return ownedOrThrow(intoPython([&] { return PyObject_RichCompare(a.ptr(), b.ptr(), Py_NE); }));
 }
 
 // a < b. Two exact strs are ordered by code points, which is what str's own
@@ -214,16 +204,16 @@ inline Object notEqual(py::handle a, py::handle b) {
 inline Object less(py::handle a, py::handle b) {
     if (PyUnicode_CheckExact(a.ptr()) && PyUnicode_CheckExact(b.ptr())) {
         int order = PyUnicode_Compare(a.ptr(), b.ptr());
-        if (order == -1 && PyErr_Occurred()) detail::throwPythonError();
+        if (order == -1 && PyErr_Occurred()) throw PythonError();
         return boolean(order < 0);
     }
-    return detail::ownedOrThrow(intoPython([&] { return PyObject_RichCompare(a.ptr(), b.ptr(), Py_LT); }));
+    return ownedOrThrow(intoPython([&] { return PyObject_RichCompare(a.ptr(), b.ptr(), Py_LT); }));
 }
 
 // len(obj) (named apart from pybind11's len, which argument lookup would also find)
 inline Py_ssize_t length(py::handle obj) {
     Py_ssize_t size = intoPython([&] { return PyObject_Size(obj.ptr()); });
-    if (size < 0) detail::throwPythonError();
+    if (size < 0) throw PythonError();
     return size;
 }
 
@@ -231,17 +221,36 @@ inline Py_ssize_t length(py::handle obj) {
 // mapping's __getitem__ answers.
 inline Object item(py::handle obj, Py_ssize_t i) {
     Object key = integer(i);
-    return detail::ownedOrThrow(intoPython([&] { return PyObject_GetItem(obj.ptr(), key.ptr()); }));
+    return ownedOrThrow(intoPython([&] { return PyObject_GetItem(obj.ptr(), key.ptr()); }));
 }
 
 // An int-like bound as range() takes it (its __index__); OverflowError
 // beyond what a loop counter holds.
 inline Py_ssize_t asIndex(py::handle obj) {
-    Object index = detail::ownedOrThrow(intoPython([&] { return PyNumber_Index(obj.ptr()); }));
+    Object index = ownedOrThrow(intoPython([&] { return PyNumber_Index(obj.ptr()); }));
     Py_ssize_t value = PyLong_AsSsize_t(index.ptr());
-    if (value == -1 && PyErr_Occurred()) detail::throwPythonError();
+    if (value == -1 && PyErr_Occurred()) throw PythonError();
     return value;
 }
+
+// ---- handling an error -----------------------------------------------------------
+
+// Whether the pending error is an instance of `type`, as `except type:` asks.
+inline bool pendingErrorIs(PyObject* type) { return PyErr_ExceptionMatches(type) != 0; }
+
+// The pending exception, taken out of the interpreter as an `except` clause
+// takes it: an exception instance carrying its traceback. Nothing is pending
+// afterwards.
+Object takePendingError();
+
+// ---- new containers --------------------------------------------------------------
+
+// [] and {}: new, empty.
+inline Object newList() { return ownedOrThrow(intoPython([] { return PyList_New(0); })); }
+inline Object newDict() { return ownedOrThrow(intoPython([] { return PyDict_New(); })); }
+
+// list.append(item), for a list the module made.
+inline void append(py::handle list, py::handle item) { check(PyList_Append(list.ptr(), item.ptr())); }
 
 // ---- a call whose keywords are chosen at run time -------------------------------
 

@@ -2,6 +2,8 @@
 // interpreter lock held, and the single-interpreter rule keeps it to one copy.
 #include "module/state.hpp"
 
+#include <utility>
+
 namespace explorerview::state {
 
 namespace {
@@ -20,15 +22,18 @@ void setInterpreterId(std::int64_t id) { recordedInterpreter = id; }
 
 PyObject* module() { return recordedModule; }
 
-void record(PyObject* module) {
-    Py_INCREF(module);
-    Py_XSETREF(recordedModule, module);
-    recordedGlobals = PyModule_GetDict(module);  // cannot fail for a module
+bool record(PyObject* module) {
+    PyObject* globals = PyModule_GetDict(module);
+    if (!globals) return false;
+    drop();
+    recordedModule = Py_NewRef(module);
+    recordedGlobals = globals;
+    return true;
 }
 
 void drop() {
     recordedGlobals = nullptr;
-    Py_CLEAR(recordedModule);
+    release(std::exchange(recordedModule, nullptr));
 }
 
 }  // namespace explorerview::state

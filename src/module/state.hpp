@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include <pybind11/pybind11.h>  // never <Python.h> first (module/compiler.hpp)
+#include "module/object.hpp"  // never <Python.h> first (module/compiler.hpp)
 
 namespace explorerview::state {
 
@@ -19,8 +19,9 @@ void setInterpreterId(std::int64_t id);
 
 // Borrowed: the module being executed or already executed, or null.
 PyObject* module();
-// Records `module` (a new reference is taken) and its dict as the globals.
-void record(PyObject* module);
+// Records `module` (a new reference is taken) and its dict as the globals;
+// false, with SystemError pending, for an object that is not a module.
+bool record(PyObject* module);
 // Drops the record after a failed exec, so that the next import starts afresh.
 void drop();
 

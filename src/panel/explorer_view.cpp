@@ -308,9 +308,9 @@ Object initBody(Frame& f) {
     // 16. The context menu, untitled, in five named sections.
     setAttr(self, names::contextMenu, roundMenu(self, nullptr, contextMenuId));
     {
-        py::list sections;
+        Object sections = newList();
         for (const Name* name : {&sectionNew, &sectionCopyPaste, &sectionDelete, &sectionRunDebug, &sectionOpenIn})
-            sections.append(name->get());
+            append(sections, *name);
         callMethod(getAttr(self, names::contextMenu), addSections, sections);
     }
 
@@ -318,8 +318,8 @@ Object initBody(Frame& f) {
     setAttr(self, contextNewFileSubMenu, roundMenu(self, &newText, contextSubMenuId));
     {
         Object subMenu = getAttr(self, contextNewFileSubMenu);
-        py::list actions;
-        forEachIn(newMenus, [&](const ActionRow& row) { actions.append(getAttr(self, row.attribute)); });
+        Object actions = newList();
+        forEachIn(newMenus, [&](const ActionRow& row) { append(actions, getAttr(self, row.attribute)); });
         callMethod(subMenu, addActions, actions);
         callOnPart(self, names::contextMenu, addMenu, contextNewFileSubMenu, sectionNew);
     }

@@ -67,14 +67,13 @@ Object selectBody(Frame& f) {
 Object selectionBody(Frame& f) {
     Object view = getAttr(f.self(), names::fileSystemView);
     Object sel = callMethod(view, selectionModel);
-    py::list result;
+    Object result = newList();
     if (sel.is_none()) return result;
     Object indexes = callMethod(sel, selectedRows);
-    Object iterator = Object::steal(PyObject_GetIter(indexes.ptr()));
-    if (!iterator) throw PythonError();
+    Object iterator = ownedOrThrow(intoPython([&] { return PyObject_GetIter(indexes.ptr()); }));
     // Stepped as a for loop steps it; a StopIteration raised by the iterator
     // ends the loop as it ends Python's.
-    while (PyObject* item = PyIter_Next(iterator.ptr())) {
+    while (PyObject* item = intoPython([&] { return PyIter_Next(iterator.ptr()); })) {
         Object idx = Object::steal(item);
         if (!truth(callMethod(idx, names::isValid))) continue;
         // view.fsmodel.filePath(view.sortModel.mapToSource(idx)): fsmodel is

@@ -95,12 +95,13 @@ Object innermostHandled() {
 // sys.exc_info(), and anything raised meanwhile is chained to it and
 // propagates. Like the interpreter, this sets the innermost handler slot and
 // puts its old value back afterwards, whether or not the host raised.
-Object showHandledError(py::handle self, const py::error_already_set& error, const Name& message) {
+Object showHandledError(py::handle self, py::handle error, const Name& message) {
     struct Handling {
         Object previous = innermostHandled();
-        explicit Handling(py::handle current) { PyErr_SetHandledException(current.ptr()); }
-        ~Handling() { PyErr_SetHandledException(previous.ptr()); }
-    } handling(error.value());
+        // Setting the slot releases what it held.
+        explicit Handling(py::handle current) { intoPython([&] { PyErr_SetHandledException(current.ptr()); }); }
+        ~Handling() { intoPython([&] { PyErr_SetHandledException(previous.ptr()); }); }
+    } handling(error);
     Object text = callMethod(self, names::tr, message);
     callMethod(hostWindow(), names::showErrorMessage, text);
     return boolean(false);
@@ -120,11 +121,12 @@ Object setRootPathBody(Frame& f) {
         callMethod(self, setRootIndex, rootIndex);
         if (truth(f.arg(2))) callMethod(self, names::expand, rootIndex);
         return boolean(true);
-    } catch (py::error_already_set& error) {
-        if (error.matches(PyExc_PermissionError))
-            return showHandledError(self, error, noPermission);
-        if (error.matches(PyExc_FileNotFoundError)) return showHandledError(self, error, notFound);
-        throw;
+    } catch (const PythonError&) {
+        const Name* message = pendingErrorIs(PyExc_PermissionError)    ? &noPermission
+                              : pendingErrorIs(PyExc_FileNotFoundError) ? &notFound
+                                                                        : nullptr;
+        if (!message) throw;
+        return showHandledError(self, takePendingError(), *message);
     }
 }
 
