@@ -916,3 +916,218 @@ def test_first_body_error_of_a_process_is_reported(run_python):
         else:
             raise AssertionError("no error")
     """, fake_kelpa="")
+
+
+# ------------------------------------------------------------------ a runtime of its own
+
+# A host in which every name is something that answers everything: the
+# classes accept any arguments and any attribute, their instances are true,
+# count as 1, iterate as empty and read as the path "/x". Every function the
+# module hands over (to `triggered=`, `then=`, connect) is kept in `made`.
+PERMISSIVE_KELPA = """
+made = []
+
+def keep(values):
+    made.extend(v for v in values if type(v).__name__ == "function" and type(v).__module__ != __name__
+                and type(v).__module__ != "builtins" and v not in made)
+
+class Any:
+    def __init__(self, *args, **kwargs): keep((*args, *kwargs.values()))
+    def __call__(self, *args, **kwargs): keep((*args, *kwargs.values())); return Any()
+    def __getattr__(self, name): return Any()
+    def __or__(self, other): return Any()
+    __ror__ = __truediv__ = __rtruediv__ = __or__
+    def __bool__(self): return True
+    def __index__(self): return 1
+    def __iter__(self): return iter(())
+    def __str__(self): return "/x"
+    __fspath__ = __str__
+
+class QWidget(Any): pass
+class QPluginWidget(Any): pass
+class QTreeView(QWidget): pass
+class QSortFilterProxyModel(Any): pass
+for _name in NAMES:
+    globals().setdefault(_name, Any())
+"""
+
+# Every function of the module at work: each class made, each method called
+# on an instance, each lambda and callback the calls hand over called in
+# turn. Any error but SystemError is the stand-ins' (a SystemError is the
+# machinery's: a function it cannot make or run).
+EXERCISE = """
+def exercise(m):
+    import Kelpa
+    m.tavro = Kelpa.Any()
+    native = type(m.ExplorerView.select)
+    failures = []
+    def attempt(fn, *args):
+        try:
+            fn(*args)
+        except SystemError as error:
+            failures.append(repr(error))
+        except Exception:
+            pass
+    instances = [m.NoFolderOpenedPage(), m.FolderFirstSortModel(Kelpa.Any()), m.FileSystemView(), m.ExplorerView()]
+    for instance in instances:
+        for name, fn in vars(type(instance)).items():
+            if type(fn) is native and name != "__init__":
+                attempt(fn, instance, *([[]] if name == "select" else [Kelpa.Any()] * (fn.__code__.co_argcount - 1)))
+    for fn in Kelpa.made:  # grows while the callbacks run
+        attempt(fn, *["x", True][:fn.__code__.co_argcount])
+    names = sorted({fn.__name__ for fn in Kelpa.made})
+    assert names == ["doCreateFile", "doCreateFolder", "doPaste", "lambda", "lambda1", "lambda2", "lambda3"], names
+    assert failures == [], failures
+"""
+
+
+def test_every_function_works_with_any_host(run_python):
+    run_python(EXERCISE + "import Tavro_Workspace.explorerview as m\nexercise(m)\n", fake_kelpa=PERMISSIVE_KELPA)
+
+
+# pybind11 keeps its process-wide state in builtins, under a key of its own:
+# the module uses none of it, so whatever a process stores there changes
+# nothing, and importing the module and raising through every method adds no
+# such key.
+@pytest.mark.parametrize("foreign", [False, True], ids=["nothing stored", "a foreign object stored"])
+def test_no_state_kept_in_builtins(run_python, foreign):
+    run_python(EXERCISE + textwrap.dedent(f"""
+        import builtins, types
+        planted = {{f"__pybind11_internals_v{{v}}_gcc_libstdcpp_cxxabi10{{abi}}__": types.SimpleNamespace()
+                   for v in (4, 5) for abi in range(10, 20)}} if {foreign} else {{}}
+        vars(builtins).update(planted)
+        import Tavro_Workspace.explorerview as m
+        exercise(m)
+        for cls in (m.NoFolderOpenedPage, m.FolderFirstSortModel, m.FileSystemView, m.ExplorerView):
+            for name, fn in vars(cls).items():
+                if callable(fn):
+                    for args in [(None,) * (fn.__code__.co_argcount + 1), (None,) * fn.__code__.co_argcount]:
+                        try:
+                            fn(*args)
+                        except Exception:
+                            pass
+                        else:
+                            raise AssertionError(name)
+        for key in planted:
+            del vars(builtins)[key]
+        assert [key for key in vars(builtins) if "pybind11" in key] == []
+    """), fake_kelpa=PERMISSIVE_KELPA)
+
+
+# The first interpreter that imports the module is the one it works in, a
+# sub-interpreter too; another interpreter is refused.
+def test_first_import_in_a_sub_interpreter_works_there(run_python):
+    run_python(f"""
+        import _xxsubinterpreters as interpreters
+        interpreter = interpreters.create()
+        interpreters.run_string(interpreter, {EXERCISE + '''
+import traceback
+import Tavro_Workspace.explorerview as m
+exercise(m)
+try:
+    m.ExplorerView.workingFolder(object())
+except AttributeError as error:
+    assert traceback.extract_tb(error.__traceback__)[-1].name == "Tavro_Workspace.explorerview.ExplorerView.workingFolder"
+else:
+    raise AssertionError("no error")
+'''!r})
+        try:
+            import Tavro_Workspace.explorerview
+        except ImportError as error:
+            assert str(error) == ("Interpreter change detected - this module can only be loaded into one "
+                                  "interpreter per process."), error
+        else:
+            raise AssertionError("imported in a second interpreter")
+    """, fake_kelpa=PERMISSIVE_KELPA)
+
+
+# `import builtins` gives what sys.modules holds, a proxy or lazy module's
+# stand-in too; exec uses it by attribute, as Python code does.
+def test_builtins_in_sys_modules_need_not_be_a_module(run_python):
+    run_python(EXERCISE + textwrap.dedent("""
+        import builtins, sys, types
+        sys.modules["builtins"] = stand_in = types.SimpleNamespace(**vars(builtins))
+        import Tavro_Workspace.explorerview as m
+        assert m.__builtins__ is stand_in
+        exercise(m)
+    """), fake_kelpa=PERMISSIVE_KELPA)
+
+
+# A first exec refused at any one step (an audit hook refusing one event, one
+# allocation failing, or too few frames left below the recursion limit)
+# fails that import, and leaves nothing a later exec would trust: the next
+# import gives a module whose every function works. One forked child per
+# step, from a parent that has not imported the module.
+REFUSED_STEP = EXERCISE + """
+import os, sys, traceback, _testcapi
+import os.path, typing, pathlib, Kelpa, Tavro  # loaded once: each child fails in the module's own steps
+KINDS = {"code.__new__", "import", "compile", "exec"}
+armed, seen = [False], [0]
+
+def hook(event, args):
+    if armed[0] and event in KINDS:
+        seen[0] += 1
+        if seen[0] == armed[0]:
+            raise RuntimeError("refused")
+
+sys.addaudithook(hook)
+
+def frames():
+    frame, depth = sys._getframe(), 0
+    while frame:
+        frame, depth = frame.f_back, depth + 1
+    return depth
+
+def first_import(kind, step):
+    limit = sys.getrecursionlimit()
+    try:
+        if kind == "audit event":
+            armed[0] = step
+        elif kind == "allocation":
+            _testcapi.set_nomemory(step, step + 1)
+        else:
+            sys.setrecursionlimit(frames() + step)
+        import Tavro_Workspace.explorerview
+    except BaseException:
+        pass
+    finally:
+        armed[0] = False
+        _testcapi.remove_mem_hooks()
+        sys.setrecursionlimit(limit)
+
+def child(kind, step):
+    first_import(kind, step)
+    import Tavro_Workspace.explorerview as m
+    exercise(m)
+    return seen[0]
+
+def steps(kind):
+    if kind == "audit event":
+        read, write = os.pipe()
+        if (pid := os.fork()) == 0:
+            os.write(write, str(child(kind, 10**9)).encode()); os._exit(0)
+        os.waitpid(pid, 0)
+        return range(1, int(os.read(read, 100)) + 1)
+    return {"allocation": range(1, 3200, 9), "recursion depth": range(1, 80)}[kind]
+
+failures = []
+for step in steps(KIND):
+    if (pid := os.fork()) == 0:
+        try:
+            child(KIND, step)
+            code = 0
+        except BaseException:
+            traceback.print_exc()
+            code = 1
+        sys.stdout.flush(), sys.stderr.flush()
+        os._exit(code)
+    status = os.waitpid(pid, 0)[1]
+    if status:
+        failures.append((step, status))
+assert failures == [], failures
+"""
+
+
+@pytest.mark.parametrize("kind", ["audit event", "allocation", "recursion depth"])
+def test_exec_refused_at_any_step_leaves_nothing_behind(run_python, kind):
+    run_python(f"KIND = {kind!r}\n" + REFUSED_STEP, fake_kelpa=PERMISSIVE_KELPA)

@@ -13,14 +13,25 @@ namespace {
 
 const Name importName{"__import__"};
 
+// builtins.__import__, or a null object: an entry of the builtins' dict (or
+// of any mapping), an attribute of what `import builtins` gave where that is
+// neither a module nor a mapping (the stand-in of a proxy or lazy module).
+Object importFunction(py::handle builtins) {
+    if (PyMapping_Check(builtins.ptr())) return itemOrNull(builtins, importName);
+    Object found = Object::steal(intoPython([&] { return PyObject_GetAttr(builtins.ptr(), importName.get().ptr()); }));
+    if (!found) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw PythonError();
+        PyErr_Clear();
+    }
+    return found;
+}
+
 // __import__(name, globals, {}, fromlist, 0), through the __import__ of the
 // module's own builtins so that a replaced one is honoured, as the statement
 // honours it. Held for the call: it may replace itself in the builtins.
 Object importModule(py::handle globals, py::handle name, py::handle fromlist) {
-    Object import = itemOrNull(builtinsFor(globals.ptr()), importName);
-    if (!import) {
-        raise(PyExc_ImportError, "__import__ not found");
-    }
+    Object import = importFunction(builtinsFor(globals.ptr()));
+    if (!import) raise(PyExc_ImportError, "__import__ not found");
     Object locals = newDict();
     Object level = ownedOrThrow(PyLong_FromLong(0));
     return call(import, name, globals, locals, fromlist, level);
