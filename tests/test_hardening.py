@@ -192,12 +192,17 @@ RECURSIONS = {
 
 
 # With the default limit the interpreter's guard stops it; with a limit raised
-# far (Python's own calls then go deep without using the C stack) the native
-# depth does, before the C stack ends.
+# far (Python's own calls then go deep without using the C stack) the stack
+# left does, before it ends: on the 8 MiB main thread and on a thread of
+# 256 KiB (legal: the documented minimum is 32 KiB), which a count of native
+# calls alone would overflow even at the default limit.
+@pytest.mark.parametrize("stack", [0, 256 * 1024], ids=["main thread", "256 KiB thread"])
 @pytest.mark.parametrize("limit", [None, 10**6], ids=["default limit", "raised limit"])
 @pytest.mark.parametrize("setup", RECURSIONS.values(), ids=RECURSIONS.keys())
-def test_endless_recursion_through_native_methods_raises_recursion_error(run_child, setup, limit):
+def test_endless_recursion_through_native_methods_raises_recursion_error(run_child, setup, limit, stack):
     run_child(textwrap.dedent("""
+        import threading
+
         class Loop:
             pass
 
@@ -208,14 +213,31 @@ def test_endless_recursion_through_native_methods_raises_recursion_error(run_chi
                 return depth(n + 1)
             except RecursionError:
                 return n
-
-        before, limit = depth(), sys.getrecursionlimit()
     """) + setup + textwrap.dedent(f"""
-        sys.setrecursionlimit({limit} or limit)
-        error = raises(RecursionError, call, times=3)
-        assert str(error) == "maximum recursion depth exceeded while calling a Python object", error
-        sys.setrecursionlimit(limit)
-        assert depth() == before  # the guard leaves the count as it found it
+        def case():
+            before, limit = depth(), sys.getrecursionlimit()
+            sys.setrecursionlimit({limit} or limit)
+            error = raises(RecursionError, call, times=3)
+            assert str(error) == "maximum recursion depth exceeded while calling a Python object", error
+            sys.setrecursionlimit(limit)
+            assert depth() == before  # the guard leaves the count as it found it
+
+        failed = []
+        def guarded():
+            try:
+                case()
+            except BaseException as error:
+                failed.append(error)
+
+        if {stack}:
+            threading.stack_size({stack})
+            thread = threading.Thread(target=guarded)
+            thread.start()
+            thread.join()
+        else:
+            guarded()
+        if failed:
+            raise failed[0]
     """))
 
 
