@@ -18,8 +18,9 @@ const Name workingFolder{"workingFolder"}, osp{"osp"}, commonpath{"commonpath"};
 py::object commonFolderInSelectionBody(Frame& f) {
     py::object files = callMethod(f.self(), names::selection);
     if (!truth(files)) return callMethod(f.self(), workingFolder);
-    py::object common = callMethod(global(osp), commonpath, files);
-    py::object commonPath = call(global(names::Path), common);
+    // Path(osp.commonpath(files)): Path is read before osp.
+    py::object pathType = global(names::Path);
+    py::object commonPath = call(pathType, callMethod(global(osp), commonpath, files));
     if (truth(callMethod(commonPath, names::is_dir))) return commonPath;
     return callMethod(hostWorkspace(), workingFolder);
 }

@@ -21,8 +21,8 @@ py::object copyPathOfSelectionBody(Frame& f) {
     py::object first = item(fresh, 0);
     py::object pathStr = str(callMethod(first, names::absolute));
     py::object board = callMethod(global(QApplication), clipboard);
-    py::object clipboardMode = getAttr(global(QClipboard), Mode, Clipboard);
-    callMethod(board, setText, pathStr, kw(mode, clipboardMode));
+    BoundMethod setTextOfBoard = methodOf(board, setText);
+    setTextOfBoard(pathStr, kw(mode, getAttr(global(QClipboard), Mode, Clipboard)));
     return py::none();
 }
 

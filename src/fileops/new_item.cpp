@@ -77,9 +77,9 @@ py::object createBody(Frame& f) {
     if (!truth(f.arg(1))) return py::none();  // cancelled: not even the selection is read
     if (namesNothing(name)) return py::none();
     py::object folder = callMethod(f.captured(), names::commonFolderInSelection);
-    py::object commands = hostCommands();
+    BoundMethod execute = hostExecute();
     // folder / name: nested names nest, an absolute name replaces the folder.
-    runHostCommand(commands, item.command, divide(folder, name));
+    execute(item.command, divide(folder, name));
     return py::none();
 }
 

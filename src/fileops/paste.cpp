@@ -21,14 +21,12 @@ py::object doPasteBody(Frame& f) {
     if (!truth(ok)) return py::none();  // cancelled
     bool emptyText = PyUnicode_Check(folderStr.ptr()) && PyUnicode_GET_LENGTH(folderStr.ptr()) == 0;
     if (emptyText || !truth(callMethod(call(global(names::Path), folderStr), names::is_dir))) {
-        py::object window = hostWindow();
-        py::object message = callMethod(f.captured(), names::tr, folderNotValid);
-        callMethod(window, names::showErrorMessage, message);
+        BoundMethod showErrorMessage = methodOf(hostWindow(), names::showErrorMessage);
+        showErrorMessage(callMethod(f.captured(), names::tr, folderNotValid));
         return py::none();
     }
-    py::object commands = hostCommands();
-    py::object target = call(global(names::Path), folderStr);  // built afresh from the text
-    runHostCommand(commands, pasteFilesCommand, target);
+    BoundMethod execute = hostExecute();
+    execute(pasteFilesCommand, call(global(names::Path), folderStr));  // built afresh from the text
     return py::none();
 }
 

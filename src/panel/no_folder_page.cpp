@@ -19,7 +19,7 @@ const Name openFolderCommand{"Nodra.openFolder"};
 // The button's lambda: `tavro` is looked up at each press, so a host that
 // rebinds it is heard at once; the command's result goes back to the toolkit.
 py::object openFolderLambdaBody(Frame&) {
-    return runHostCommand(hostCommands(), openFolderCommand);
+    return hostExecute()(openFolderCommand);
 }
 
 const FunctionRow openFolderLambda{
@@ -41,6 +41,7 @@ py::object noFolderOpenedPageInitBody(Frame& f) {
     setAttr(self, openFolderButton, call(pushButton, buttonText, kw(names::triggered, onPress)));
     callMethod(getAttr(self, openFolderButton), setMaximumWidth, integer(300));
 
+    BoundMethod setLayout = methodOf(self, names::setLayout);
     py::object vbox = global(names::QVBox);
     py::object labelType = global(names::QLabel);
     py::object labelText = callMethod(self, names::tr, noFolderText);
@@ -48,8 +49,7 @@ py::object noFolderOpenedPageInitBody(Frame& f) {
     py::object button = getAttr(self, openFolderButton);
     py::object spacer = call(global(QVSpacer));
     py::object margin = global(MARGIN_LARGE);
-    py::object layout = call(vbox, label, button, spacer, kw(margins, margin));
-    callMethod(self, names::setLayout, layout);
+    setLayout(call(vbox, label, button, spacer, kw(margins, margin)));
     return py::none();
 }
 

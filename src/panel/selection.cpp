@@ -77,11 +77,10 @@ py::object selectionBody(Frame& f) {
     while (PyObject* item = PyIter_Next(iterator.ptr())) {
         py::object idx = py::reinterpret_steal<py::object>(item);
         if (!truth(callMethod(idx, names::isValid))) continue;
-        // view.fsmodel.filePath(view.sortModel.mapToSource(idx)): fsmodel is
-        // read first, as Python evaluates the receiver before the argument.
-        py::object source = getAttr(view, names::fsmodel);
-        py::object sourceIdx = callMethod(getAttr(view, names::sortModel), names::mapToSource, idx);
-        py::object pathStr = callMethod(source, names::filePath, sourceIdx);
+        // view.fsmodel.filePath(view.sortModel.mapToSource(idx)): the method is
+        // read first, as Python evaluates it before its argument.
+        BoundMethod filePath = methodOf(getAttr(view, names::fsmodel), names::filePath);
+        py::object pathStr = filePath(callMethod(getAttr(view, names::sortModel), names::mapToSource, idx));
         py::object path = call(global(names::Path), pathStr);
         if (PyList_Append(result.ptr(), path.ptr()) < 0) throw py::error_already_set();
     }
