@@ -263,6 +263,43 @@ def test_select_list_changed_by_its_items(run_child, methods):
     """))
 
 
+# A C caller's argument array need not own what it points to: here a stack of
+# plain addresses, and a keyword name whose comparison drops the value's only
+# reference and reuses its memory. Binding takes every keyword value before it
+# compares a name, so the body still gets the original value.
+def test_keyword_value_freed_by_the_name_comparison_is_still_bound(run_child):
+    run_child("""
+        import ctypes
+        vectorcall = ctypes.pythonapi.PyObject_Vectorcall
+        vectorcall.restype = ctypes.py_object
+        vectorcall.argtypes = [ctypes.py_object, ctypes.c_void_p, ctypes.c_size_t, ctypes.py_object]
+
+        class Value:
+            def __str__(self):
+                return "/original"
+
+        held, junk, seen = [Value()], [], []
+
+        class Key(str):
+            def __eq__(self, other):
+                held.clear()
+                gc.collect()
+                junk.extend([[n] for n in range(300)] + [types.SimpleNamespace() for _ in range(300)])
+                return str.__eq__(self, other)
+            __hash__ = str.__hash__
+
+        class Seeing(Model):
+            def setRootPath(self, path):
+                seen.append(path)
+                return Index()
+
+        view = types.SimpleNamespace(fsmodel=Seeing(), sortModel=Model(), setRootIndex=lambda index: None)
+        stack = (ctypes.c_void_p * 2)(id(view), id(held[0]))
+        assert vectorcall(m.FileSystemView.setRootPath, stack, 1, (Key("path"),)) is True
+        assert not held and seen == ["/original"], seen
+    """, debug_malloc=True)
+
+
 # ---------------------------------------------------------------- reentrancy
 
 # Every object a call uses must stay alive for the whole call, whatever Python
