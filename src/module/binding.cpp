@@ -103,7 +103,9 @@ struct NativeCalls {
     // recursion limit that later interpreters apply to their own native calls.
     int depth = 0;
     static constexpr int maxDepth = 1500;
-    // The most of a stack kept as the margin, and the part of a small stack.
+    // The margin: 64 KiB, about a hundred levels of recursion through the
+    // module and room for what one body runs beneath it, or a quarter of a
+    // stack smaller than 256 KiB, so that a small thread keeps most of its stack.
     static constexpr std::uintptr_t margin = 64 * 1024, marginShare = 4;
 };
 thread_local NativeCalls nativeCalls;
