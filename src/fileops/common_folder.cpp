@@ -15,12 +15,12 @@ const Name workingFolder{"workingFolder"}, osp{"osp"}, commonpath{"commonpath"};
 // folder that holds everything selected. The parent of a lone file is never
 // guessed: when the common path is a file, or has gone from disk, the host
 // workspace decides.
-py::object commonFolderInSelectionBody(Frame& f) {
-    py::object files = callMethod(f.self(), names::selection);
+Object commonFolderInSelectionBody(Frame& f) {
+    Object files = callMethod(f.self(), names::selection);
     if (!truth(files)) return callMethod(f.self(), workingFolder);
     // Path(osp.commonpath(files)): Path is read before osp.
-    py::object pathType = global(names::Path);
-    py::object commonPath = call(pathType, callMethod(global(osp), commonpath, files));
+    Object pathType = global(names::Path);
+    Object commonPath = call(pathType, callMethod(global(osp), commonpath, files));
     if (truth(callMethod(commonPath, names::is_dir))) return commonPath;
     return callMethod(hostWorkspace(), workingFolder);
 }

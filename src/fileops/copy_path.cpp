@@ -12,18 +12,18 @@ const Name QClipboard{"QClipboard"}, Mode{"Mode"}, Clipboard{"Clipboard"}, mode{
 
 // _copyPathOfSelection(self): only the first item is copied, with no list format
 // for several; an empty selection leaves whatever the clipboard held.
-py::object copyPathOfSelectionBody(Frame& f) {
-    py::object files = callMethod(f.self(), names::selection);
-    if (length(files) == 0) return py::none();
+Object copyPathOfSelectionBody(Frame& f) {
+    Object files = callMethod(f.self(), names::selection);
+    if (length(files) == 0) return none();
     // The first list only answered "anything selected?"; the path comes from a
     // fresh one, element 0 (its __getitem__, so any sequence the panel returns works).
-    py::object fresh = callMethod(f.self(), names::selection);
-    py::object first = item(fresh, 0);
-    py::object pathStr = str(callMethod(first, names::absolute));
-    py::object board = callMethod(global(QApplication), clipboard);
+    Object fresh = callMethod(f.self(), names::selection);
+    Object first = item(fresh, 0);
+    Object pathStr = str(callMethod(first, names::absolute));
+    Object board = callMethod(global(QApplication), clipboard);
     BoundMethod setTextOfBoard = methodOf(board, setText);
     setTextOfBoard(pathStr, kw(mode, getAttr(global(QClipboard), Mode, Clipboard)));
-    return py::none();
+    return none();
 }
 
 }  // namespace

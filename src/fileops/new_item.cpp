@@ -72,26 +72,26 @@ bool namesNothing(py::handle name) {
 // No other check on the name: refused names and existing items are the host
 // command's to report.
 template <const NewItem& item>
-py::object createBody(Frame& f) {
+Object createBody(Frame& f) {
     py::handle name = f.arg(0);
-    if (!truth(f.arg(1))) return py::none();  // cancelled: not even the selection is read
-    if (namesNothing(name)) return py::none();
-    py::object folder = callMethod(f.captured(), names::commonFolderInSelection);
+    if (!truth(f.arg(1))) return none();  // cancelled: not even the selection is read
+    if (namesNothing(name)) return none();
+    Object folder = callMethod(f.captured(), names::commonFolderInSelection);
     BoundMethod execute = hostExecute();
     // folder / name: nested names nest, an absolute name replaces the folder.
     execute(item.command, divide(folder, name));
-    return py::none();
+    return none();
 }
 
 // _newFile / _newFolder (self): opens the prompt with an empty field and
 // returns at once. The callback is this row's one inner function.
 template <const NewItem& item>
-py::object promptBody(Frame& f) {
-    py::object callback = makeFunction(*f.spec.inner[0], captureOne(f.self()));
+Object promptBody(Frame& f) {
+    Object callback = makeFunction(*f.spec.inner[0], captureOne(f.self()));
     BoundMethod showTextInputBox = methodOf(hostWindow(), names::showTextInputBox);
-    py::object label = callMethod(f.self(), names::tr, item.label);
+    Object label = callMethod(f.self(), names::tr, item.label);
     showTextInputBox(label, empty, kw(names::then, callback));
-    return py::none();
+    return none();
 }
 
 const FunctionRow doCreateFile{

@@ -16,18 +16,18 @@ const Name copyTo{"Copy to"}, folderNotValid{"Folder is not valid."}, pasteFiles
 // proposal is not remembered. An empty text is refused like any non-folder:
 // Path("") means the current directory of the process, which the user never
 // chose, so pasting there would put files somewhere unexpected.
-py::object doPasteBody(Frame& f) {
+Object doPasteBody(Frame& f) {
     py::handle folderStr = f.arg(0), ok = f.arg(1);
-    if (!truth(ok)) return py::none();  // cancelled
+    if (!truth(ok)) return none();  // cancelled
     bool emptyText = PyUnicode_Check(folderStr.ptr()) && PyUnicode_GET_LENGTH(folderStr.ptr()) == 0;
     if (emptyText || !truth(callMethod(call(global(names::Path), folderStr), names::is_dir))) {
         BoundMethod showErrorMessage = methodOf(hostWindow(), names::showErrorMessage);
         showErrorMessage(callMethod(f.captured(), names::tr, folderNotValid));
-        return py::none();
+        return none();
     }
     BoundMethod execute = hostExecute();
     execute(pasteFilesCommand, call(global(names::Path), folderStr));  // built afresh from the text
-    return py::none();
+    return none();
 }
 
 const FunctionRow doPaste{
@@ -41,14 +41,14 @@ const FunctionRow doPaste{
 // _pasteFiles(self): opens the prompt and returns at once; doPaste does the rest.
 // With no folder open and nothing selected there is nothing to propose, and
 // absolute() of None raises before any prompt opens.
-py::object pasteFilesBody(Frame& f) {
-    py::object folder = callMethod(f.self(), names::commonFolderInSelection);
-    py::object callback = makeFunction(doPaste, captureOne(f.self()));
+Object pasteFilesBody(Frame& f) {
+    Object folder = callMethod(f.self(), names::commonFolderInSelection);
+    Object callback = makeFunction(doPaste, captureOne(f.self()));
     BoundMethod showTextInputBox = methodOf(hostWindow(), names::showTextInputBox);
-    py::object label = callMethod(f.self(), names::tr, copyTo);
-    py::object proposal = str(callMethod(folder, names::absolute));
+    Object label = callMethod(f.self(), names::tr, copyTo);
+    Object proposal = str(callMethod(folder, names::absolute));
     showTextInputBox(label, proposal, kw(names::then, callback));
-    return py::none();
+    return none();
 }
 
 }  // namespace

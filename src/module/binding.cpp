@@ -207,7 +207,7 @@ Binding bindIdenticalKeywords(Frame& frame, std::array<bool, maxParams>& given, 
             return Binding::failed;
         }
         given[at[k]] = true;
-        frame.args[at[k]] = py::reinterpret_borrow<py::object>(args[nargs + k]);
+        frame.args[at[k]] = Object::borrow(args[nargs + k]);
     }
     return Binding::bound;
 }
@@ -220,10 +220,10 @@ Binding bindIdenticalKeywords(Frame& frame, std::array<bool, maxParams>& given, 
 Binding bindComparedKeywords(Frame& frame, std::array<bool, maxParams>& given, PyObject* const* args,
                              Py_ssize_t nargs, PyObject* kwnames, Py_ssize_t nkwargs) {
     FunctionObject* const fn = functionOf(frame);
-    const py::object names = py::reinterpret_borrow<py::object>(kwnames);
+    const Object names = Object::borrow(kwnames);
     const bool fits = nargs + nkwargs <= fn->row->nparams;
-    std::array<py::object, maxParams> values;  // the keyword values, in the caller's order
-    for (Py_ssize_t k = 0; fits && k < nkwargs; ++k) values[k] = py::reinterpret_borrow<py::object>(args[nargs + k]);
+    std::array<Object, maxParams> values;  // the keyword values, in the caller's order
+    for (Py_ssize_t k = 0; fits && k < nkwargs; ++k) values[k] = Object::borrow(args[nargs + k]);
     for (Py_ssize_t k = 0; k < nkwargs; ++k) {
         PyObject* key = PyTuple_GET_ITEM(kwnames, k);
         if (!PyUnicode_Check(key)) {
@@ -252,7 +252,7 @@ EXPLORERVIEW_NOINLINE PyObject* bindSlowly(Frame& frame, PyObject* const* args, 
     FunctionObject* const fn = functionOf(frame);
     const int nparams = fn->row->nparams;
     // Held while binding: a keyword's comparison may rebind __defaults__.
-    py::object defaults = py::reinterpret_borrow<py::object>(fn->defaults);
+    Object defaults = Object::borrow(fn->defaults);
     const Py_ssize_t ndefaults = defaults ? PyTuple_GET_SIZE(defaults.ptr()) : 0;
     if (nargs > nparams) {
         positionalCountError(fn, ndefaults, nargs);
@@ -262,7 +262,7 @@ EXPLORERVIEW_NOINLINE PyObject* bindSlowly(Frame& frame, PyObject* const* args, 
     const Py_ssize_t nkwargs = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
     std::array<bool, maxParams> given{};
     for (Py_ssize_t i = 0; i < nargs; ++i) {  // held before any keyword is looked at
-        frame.args[i] = py::reinterpret_borrow<py::object>(args[i]);
+        frame.args[i] = Object::borrow(args[i]);
         given[i] = true;
     }
     Binding binding = bindIdenticalKeywords(frame, given, args, nargs, kwnames, nkwargs);
@@ -278,7 +278,7 @@ EXPLORERVIEW_NOINLINE PyObject* bindSlowly(Frame& frame, PyObject* const* args, 
             positionalCountError(fn, ndefaults, i);
             return bindingFailed(fn);
         }
-        frame.args[i] = py::reinterpret_borrow<py::object>(PyTuple_GET_ITEM(defaults.ptr(), ndefaults - nparams + i));
+        frame.args[i] = Object::borrow(PyTuple_GET_ITEM(defaults.ptr(), ndefaults - nparams + i));
     }
     if (!argumentsPass(fn, frame)) return bindingFailed(fn);
     return run(frame);
@@ -288,21 +288,21 @@ EXPLORERVIEW_NOINLINE PyObject* bindSlowly(Frame& frame, PyObject* const* args, 
 
 // Held: the caller holds the function for the call, but the builtins are
 // used across look-ups that can run Python code.
-py::object runningBuiltins() noexcept {
+Object runningBuiltins() noexcept {
     FunctionObject* running = nativeCalls.running;
-    return running ? py::reinterpret_borrow<py::object>(running->builtins) : py::object();
+    return running ? Object::borrow(running->builtins) : Object();
 }
 
-py::object runningGlobals() noexcept {
+Object runningGlobals() noexcept {
     FunctionObject* running = nativeCalls.running;
-    return py::reinterpret_borrow<py::object>(running ? running->globals : state::globals());
+    return Object::borrow(running ? running->globals : state::globals());
 }
 
 // Not noexcept: a thread that the interpreter ends while it runs here unwinds
 // through this function (see errors::runBody).
 PyObject* functionVectorcall(PyObject* callable, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
     FunctionObject* fn = reinterpret_cast<FunctionObject*>(callable);
-    Frame frame{*fn->row->spec, py::reinterpret_borrow<py::object>(callable)};
+    Frame frame{*fn->row->spec, Object::borrow(callable)};
     const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
     const bool keywords = kwnames && PyTuple_GET_SIZE(kwnames) > 0;
 
@@ -313,7 +313,7 @@ PyObject* functionVectorcall(PyObject* callable, PyObject* const* args, std::siz
         return bindingFailed(fn);
     }
     if (!keywords && nargs == fn->row->nparams) {  // the common shape: nothing to rearrange
-        for (Py_ssize_t i = 0; i < nargs; ++i) frame.args[i] = py::reinterpret_borrow<py::object>(args[i]);
+        for (Py_ssize_t i = 0; i < nargs; ++i) frame.args[i] = Object::borrow(args[i]);
         if (!argumentsPass(fn, frame)) return bindingFailed(fn);
         return run(frame);
     }

@@ -17,34 +17,34 @@ namespace explorerview::exec {
 namespace {
 
 // getattr(obj, name) with AttributeError meaning "absent": a null object.
-py::object lookupAttr(py::handle obj, const char* name) {
+Object lookupAttr(py::handle obj, const char* name) {
     PyObject* value = PyObject_GetAttr(obj.ptr(), interned(name).ptr());
     if (!value) {
-        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw py::error_already_set();
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw PythonError();
         PyErr_Clear();
     }
-    return py::reinterpret_steal<py::object>(value);
+    return Object::steal(value);
 }
 
 void setItem(py::handle mapping, const char* key, py::handle value) {
-    if (PyObject_SetItem(mapping.ptr(), interned(key).ptr(), value.ptr()) < 0) throw py::error_already_set();
+    if (PyObject_SetItem(mapping.ptr(), interned(key).ptr(), value.ptr()) < 0) throw PythonError();
 }
 
 // The bases after __mro_entries__: a base that is not a class but has the
 // method stands for the items of the tuple it returns. The same tuple object
 // when nothing changed.
-py::object resolveBases(py::handle written) {
+Object resolveBases(py::handle written) {
     py::list resolved;
     bool changed = false;
     for (py::handle base : written) {
         if (!PyType_Check(base.ptr())) {
-            if (py::object method = lookupAttr(base, "__mro_entries__")) {
+            if (Object method = lookupAttr(base, "__mro_entries__")) {
                 PyObject* entries = PyObject_CallOneArg(method.ptr(), written.ptr());
-                if (!entries) throw py::error_already_set();
-                py::object ownedEntries = py::reinterpret_steal<py::object>(entries);
+                if (!entries) throw PythonError();
+                Object ownedEntries = Object::steal(entries);
                 if (!PyTuple_Check(entries)) {
                     PyErr_SetString(PyExc_TypeError, "__mro_entries__ must return a tuple");
-                    throw py::error_already_set();
+                    throw PythonError();
                 }
                 for (py::handle entry : ownedEntries) resolved.append(entry);
                 changed = true;
@@ -53,16 +53,16 @@ py::object resolveBases(py::handle written) {
         }
         resolved.append(base);
     }
-    if (!changed) return py::reinterpret_borrow<py::object>(written);
+    if (!changed) return Object::borrow(written);
     PyObject* bases = PyList_AsTuple(resolved.ptr());
-    if (!bases) throw py::error_already_set();
-    return py::reinterpret_steal<py::object>(bases);
+    if (!bases) throw PythonError();
+    return Object::steal(bases);
 }
 
 // The most derived of the bases' metaclasses (type when there are no bases).
 // Owned: __prepare__ and the class creation run Python code that may assign
 // a base's __class__, dropping what held the metaclass.
-py::object metaclassOf(py::handle bases) {
+Object metaclassOf(py::handle bases) {
     PyTypeObject* winner = &PyType_Type;
     for (py::handle base : bases) {
         PyTypeObject* candidate = Py_TYPE(base.ptr());
@@ -74,37 +74,37 @@ py::object metaclassOf(py::handle bases) {
         PyErr_SetString(PyExc_TypeError,
                         "metaclass conflict: the metaclass of a derived class must be a (non-strict) "
                         "subclass of the metaclasses of all its bases");
-        throw py::error_already_set();
+        throw PythonError();
     }
-    return py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(winner));
+    return Object::borrow(reinterpret_cast<PyObject*>(winner));
 }
 
 // metaclass.__prepare__(name, bases), or a new dict when there is none.
-py::object prepare(py::handle meta, py::handle name, py::handle bases) {
-    py::object method = lookupAttr(meta, "__prepare__");
+Object prepare(py::handle meta, py::handle name, py::handle bases) {
+    Object method = lookupAttr(meta, "__prepare__");
     if (!method) return py::dict();
     PyObject* stack[] = {nullptr, name.ptr(), bases.ptr()};
     PyObject* ns = PyObject_Vectorcall(method.ptr(), stack + 1, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
-    if (!ns) throw py::error_already_set();
-    py::object namespace_ = py::reinterpret_steal<py::object>(ns);
+    if (!ns) throw PythonError();
+    Object namespace_ = Object::steal(ns);
     if (!PyMapping_Check(ns)) {
         PyErr_Format(PyExc_TypeError, "%.200s.__prepare__() must return a mapping, not %.200s",
                      reinterpret_cast<PyTypeObject*>(meta.ptr())->tp_name, Py_TYPE(ns)->tp_name);
-        throw py::error_already_set();
+        throw PythonError();
     }
     return namespace_;
 }
 
 void createClass(py::handle globals, const ClassRow& spec) {
-    py::object name = interned(spec.name);
+    Object name = interned(spec.name);
     int nbases = 0;
     while (nbases < static_cast<int>(spec.bases.size()) && spec.bases[nbases]) ++nbases;
     py::tuple written(nbases);
     for (int i = 0; i < nbases; ++i) written[i] = globalNamed(interned(spec.bases[i]));
 
-    py::object bases = resolveBases(written);
-    py::object meta = metaclassOf(bases);
-    py::object ns = prepare(meta, name, bases);
+    Object bases = resolveBases(written);
+    Object meta = metaclassOf(bases);
+    Object ns = prepare(meta, name, bases);
     setItem(ns, "__module__", constants::moduleName());
     setItem(ns, "__qualname__", name);
     if (spec.doc) setItem(ns, "__doc__", interned(spec.doc));
@@ -112,21 +112,21 @@ void createClass(py::handle globals, const ClassRow& spec) {
 
     // The class cell: empty until the class exists, shared by the methods
     // that use zero-argument super().
-    py::object cell = py::reinterpret_steal<py::object>(PyCell_New(nullptr));
-    if (!cell) throw py::error_already_set();
-    py::object cellTuple = py::reinterpret_steal<py::object>(PyTuple_Pack(1, cell.ptr()));
-    if (!cellTuple) throw py::error_already_set();
+    Object cell = Object::steal(PyCell_New(nullptr));
+    if (!cell) throw PythonError();
+    Object cellTuple = Object::steal(PyTuple_Pack(1, cell.ptr()));
+    if (!cellTuple) throw PythonError();
     for (const FunctionRow* method : spec.methods) {
         if (!method) continue;
-        setItem(ns, method->name, makeFunction(*method, method->usesSuper ? cellTuple : py::none()));
+        setItem(ns, method->name, makeFunction(*method, method->usesSuper ? cellTuple : none()));
     }
 
     PyObject* stack[] = {nullptr, name.ptr(), bases.ptr(), ns.ptr()};
     PyObject* created = PyObject_Vectorcall(meta.ptr(), stack + 1, 3 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
-    if (!created) throw py::error_already_set();
-    py::object cls = py::reinterpret_steal<py::object>(created);
-    if (PyCell_Set(cell.ptr(), cls.ptr()) < 0) throw py::error_already_set();
-    if (PyDict_SetItem(globals.ptr(), name.ptr(), cls.ptr()) < 0) throw py::error_already_set();
+    if (!created) throw PythonError();
+    Object cls = Object::steal(created);
+    if (PyCell_Set(cell.ptr(), cls.ptr()) < 0) throw PythonError();
+    if (PyDict_SetItem(globals.ptr(), name.ptr(), cls.ptr()) < 0) throw PythonError();
 }
 
 }  // namespace

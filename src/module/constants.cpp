@@ -15,9 +15,9 @@ namespace explorerview::constants {
 namespace {
 
 struct Store {
-    py::object moduleName;
-    py::object noneDefault, falseDefault;  // (None,) and (False,)
-    py::object super;
+    Object moduleName;
+    Object noneDefault, falseDefault;  // (None,) and (False,)
+    Object super;
     std::unordered_map<const FunctionRow*, BuiltRow> rows;  // node-based: addresses are stable
     bool built = false;
 };
@@ -29,10 +29,10 @@ Store& store() {
     return *s;
 }
 
-py::object tupleOf(py::handle item) {
+Object tupleOf(py::handle item) {
     PyObject* t = PyTuple_Pack(1, item.ptr());
-    if (!t) throw py::error_already_set();
-    return py::reinterpret_steal<py::object>(t);
+    if (!t) throw PythonError();
+    return Object::steal(t);
 }
 
 // "ExplorerView._pasteFiles.<locals>.doPaste" -> "...ExplorerView._pasteFiles.doPaste";
@@ -50,11 +50,11 @@ std::string tracebackNameOf(const FunctionRow& spec) {
 // A code object that describes the row as the compiler would describe the
 // `def` or `lambda`: name, parameters, first line, qualified name, plain
 // optimized/new-locals flags, and the given free variables. It is never run.
-py::object codeFor(const FunctionRow& spec, const BuiltRow& row, py::handle freevars) {
+Object codeFor(const FunctionRow& spec, const BuiltRow& row, py::handle freevars) {
     const char* coName = spec.shape == CallShape::lambda ? "<lambda>" : spec.name;
     PyCodeObject* empty = PyCode_NewEmpty(fileName, coName, spec.firstLine);
-    if (!empty) throw py::error_already_set();
-    py::object code = py::reinterpret_steal<py::object>(reinterpret_cast<PyObject*>(empty));
+    if (!empty) throw PythonError();
+    Object code = Object::steal(reinterpret_cast<PyObject*>(empty));
     py::tuple varnames(row.nparams);
     for (int i = 0; i < row.nparams; ++i) varnames[i] = row.params[i];
     py::dict changes;
@@ -65,11 +65,11 @@ py::object codeFor(const FunctionRow& spec, const BuiltRow& row, py::handle free
     changes["co_qualname"] = interned(spec.qualname);
     changes["co_freevars"] = freevars;
     PyObject* replace = PyObject_GetAttrString(code.ptr(), "replace");
-    if (!replace) throw py::error_already_set();
-    py::object method = py::reinterpret_steal<py::object>(replace);
+    if (!replace) throw PythonError();
+    Object method = Object::steal(replace);
     PyObject* result = PyObject_VectorcallDict(method.ptr(), nullptr, 0, changes.ptr());
-    if (!result) throw py::error_already_set();
-    return py::reinterpret_steal<py::object>(result);
+    if (!result) throw PythonError();
+    return Object::steal(result);
 }
 
 void addRow(const FunctionRow& spec) {
@@ -83,7 +83,7 @@ void addRow(const FunctionRow& spec) {
     }
     row.name = interned(spec.name);
     row.qualname = interned(spec.qualname);
-    row.doc = spec.doc ? interned(spec.doc) : py::none();
+    row.doc = spec.doc ? interned(spec.doc) : none();
     for (int i = 0; i < 3 && spec.annotations[i].name; ++i) {
         row.annotations[i][0] = interned(spec.annotations[i].name);
         row.annotations[i][1] = interned(spec.annotations[i].value);
@@ -111,13 +111,13 @@ void build() {
 }
 
 void resolveSuper(py::handle builtins) {
-    py::object key = interned("super");
+    Object key = interned("super");
     PyObject* super = PyDict_GetItemWithError(builtins.ptr(), key.ptr());
     if (!super) {
         if (!PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%U' is not defined", key.ptr());
-        throw py::error_already_set();
+        throw PythonError();
     }
-    store().super = py::reinterpret_borrow<py::object>(super);
+    store().super = Object::borrow(super);
 }
 
 py::handle builtinSuper() { return store().super; }
@@ -136,7 +136,7 @@ const BuiltRow& builtRow(const FunctionRow& spec) {
     if (found == rows.end()) {
         PyErr_Format(PyExc_SystemError, "%s is not listed among the functions its creator makes",
                      spec.qualname);
-        throw py::error_already_set();
+        throw PythonError();
     }
     return found->second;
 }

@@ -23,15 +23,15 @@ inline constexpr const char* fileName = "<Tavro_Workspace.explorerview>";
 struct BuiltRow {
     const FunctionRow* spec = nullptr;
     int nparams = 0;            // positional-or-keyword parameters
-    py::object params[3];       // their names, interned: keywords are matched against these
-    py::object name, qualname;  // str
-    py::object doc;             // str, or None
-    py::object annotations[3][2];  // (key, value) str pairs; unused entries null
+    Object params[3];       // their names, interned: keywords are matched against these
+    Object name, qualname;  // str
+    Object doc;             // str, or None
+    Object annotations[3][2];  // (key, value) str pairs; unused entries null
     // co_freevars () and, for rows that may close over something, a variant
     // whose co_freevars names what the closure holds: ('__class__',) for the
     // constructors that use zero-argument super(), ('self',) for the lambdas
     // and inner callbacks that capture the panel.
-    py::object code, codeWithFreeVar;
+    Object code, codeWithFreeVar;
     std::string tracebackName;  // "Tavro_Workspace.explorerview.ExplorerView.select"
 };
 

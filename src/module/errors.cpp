@@ -66,10 +66,10 @@ private:
 // cannot be made (no memory), the exception stays as it was, without it.
 void addTracebackEntry(const char* function, const char* file, int line) {
     PendingException pending;
-    py::object frame;
+    Object frame;
     if (PyCodeObject* code = PyCode_NewEmpty(file, function, line)) {
         if (PyObject* globals = PyDict_New()) {
-            frame = py::reinterpret_steal<py::object>(
+            frame = Object::steal(
                 reinterpret_cast<PyObject*>(PyFrame_New(PyThreadState_Get(), code, globals, nullptr)));
             Py_DECREF(globals);
         }
@@ -93,7 +93,7 @@ void addInitEntry() {
 EXPLORERVIEW_CATCHES_FORCED_UNWIND PyObject* runBody(const constants::BuiltRow& row, Frame& frame) {
     PyObject* result = nullptr;
     try {
-        result = row.spec->body(frame).release().ptr();
+        result = row.spec->body(frame).release();
         if (!result && !PyErr_Occurred())
             PyErr_Format(PyExc_SystemError, "%s returned no result and set no error", row.spec->qualname);
     }

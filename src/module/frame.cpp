@@ -13,38 +13,38 @@ namespace {
 // closure or the cell is empty. Owned, as a Python frame holds what it loads
 // from a cell: the cell is writable from Python and may be emptied (and its
 // value freed) by any code that runs while the value is in use.
-py::object cellValue(py::handle function, std::size_t i) {
+Object cellValue(py::handle function, std::size_t i) {
     PyObject* closure = reinterpret_cast<FunctionObject*>(function.ptr())->closure;
-    if (!closure || static_cast<std::size_t>(PyTuple_GET_SIZE(closure)) <= i) return py::object();
-    return py::reinterpret_steal<py::object>(PyCell_Get(PyTuple_GET_ITEM(closure, static_cast<Py_ssize_t>(i))));
+    if (!closure || static_cast<std::size_t>(PyTuple_GET_SIZE(closure)) <= i) return Object();
+    return Object::steal(PyCell_Get(PyTuple_GET_ITEM(closure, static_cast<Py_ssize_t>(i))));
 }
 
 }  // namespace
 
-py::object Frame::captured(std::size_t i) const {
-    py::object value = cellValue(function, i);
+Object Frame::captured(std::size_t i) const {
+    Object value = cellValue(function, i);
     if (!value) {
         PyErr_SetString(PyExc_NameError,
                         "cannot access free variable 'self' where it is not associated with a value"
                         " in enclosing scope");
-        throw py::error_already_set();
+        throw PythonError();
     }
     return value;
 }
 
 // Held across the call: super() may read self.__class__, a property that can
 // empty the class cell and drop the last reference to the class.
-py::object Frame::super() const {
-    py::object cls = cellValue(function, 0);
+Object Frame::super() const {
+    Object cls = cellValue(function, 0);
     if (!cls) {
         PyErr_SetString(PyExc_RuntimeError, "super(): empty __class__ cell");
-        throw py::error_already_set();
+        throw PythonError();
     }
     PyObject* stack[] = {nullptr, cls.ptr(), self().ptr()};
     PyObject* result = PyObject_Vectorcall(constants::builtinSuper().ptr(), stack + 1,
                                            2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
-    if (!result) throw py::error_already_set();
-    return py::reinterpret_steal<py::object>(result);
+    if (!result) throw PythonError();
+    return Object::steal(result);
 }
 
 }  // namespace explorerview

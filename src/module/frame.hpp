@@ -22,8 +22,8 @@ inline constexpr std::size_t maxParams = std::tuple_size_v<decltype(FunctionRow:
 // whole call.
 struct Frame {
     const FunctionRow& spec;
-    py::object function;                      // the function being called
-    std::array<py::object, maxParams> args{};  // spec.params order; all set after binding
+    Object function;                      // the function being called
+    std::array<Object, maxParams> args{};  // spec.params order; all set after binding
                                               // (a lambda has no parameters: all stay null)
 
     py::handle arg(std::size_t i) const { return args[i]; }
@@ -31,10 +31,10 @@ struct Frame {
     // The value held by cell i of the closure (the captured panel for callbacks).
     // Owned, as a Python closure holds its free variable while using it: the
     // cell is writable from Python and may be emptied while the value is in use.
-    py::object captured(std::size_t i = 0) const;
+    Object captured(std::size_t i = 0) const;
     // super(__class__, self) for the methods with usesSuper; RuntimeError
     // "super(): empty __class__ cell" while the class is not made yet.
-    py::object super() const;
+    Object super() const;
 };
 
 }  // namespace explorerview

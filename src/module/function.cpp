@@ -26,43 +26,43 @@ const Name builtinsKey{"__builtins__"};
 
 }  // namespace
 
-py::object builtinsFor(PyObject* globals) {
+Object builtinsFor(PyObject* globals) {
     PyObject* entry = PyDict_GetItemWithError(globals, builtinsKey.get().ptr());
     if (!entry) {
-        if (PyErr_Occurred()) throw py::error_already_set();
-        return py::reinterpret_borrow<py::object>(PyEval_GetBuiltins());
+        if (PyErr_Occurred()) throw PythonError();
+        return Object::borrow(PyEval_GetBuiltins());
     }
-    if (PyModule_Check(entry)) return py::reinterpret_borrow<py::object>(PyModule_GetDict(entry));
-    return py::reinterpret_borrow<py::object>(entry);  // any mapping, as Python takes it
+    if (PyModule_Check(entry)) return Object::borrow(PyModule_GetDict(entry));
+    return Object::borrow(entry);  // any mapping, as Python takes it
 }
 
-py::object makeFunction(const FunctionRow& spec, py::handle closure) {
+Object makeFunction(const FunctionRow& spec, py::handle closure) {
     const constants::BuiltRow& row = constants::builtRow(spec);
     PyObject* cells = closure && !closure.is_none() ? closure.ptr() : nullptr;
     Py_ssize_t ncells = cells ? (PyTuple_Check(cells) ? PyTuple_GET_SIZE(cells) : -1) : 0;
     if (ncells < 0 || ncells > 1) {
         PyErr_Format(PyExc_SystemError, "%s: a closure is None or a tuple of one cell", spec.qualname);
-        throw py::error_already_set();
+        throw PythonError();
     }
     if (ncells == 0) cells = nullptr;  // an empty tuple reads as None, as for Python functions
     // A def statement gives the new function the globals of the frame it runs in.
-    py::object globals = runningGlobals();
+    Object globals = runningGlobals();
     if (!globals) {
         PyErr_Format(PyExc_SystemError, "%s made before the module was executed", spec.qualname);
-        throw py::error_already_set();
+        throw PythonError();
     }
 
-    py::object builtins = builtinsFor(globals.ptr());
+    Object builtins = builtinsFor(globals.ptr());
     py::dict annotations;
     for (const auto& pair : row.annotations)
         if (pair[0]) annotations[pair[0]] = pair[1];
 
     FunctionObject* fn = PyObject_GC_New(FunctionObject, &functionType());
-    if (!fn) throw py::error_already_set();
+    if (!fn) throw PythonError();
     fn->vectorcall = functionVectorcall;
     fn->row = &row;
-    fn->globals = globals.release().ptr();
-    fn->builtins = builtins.release().ptr();
+    fn->globals = globals.release();
+    fn->builtins = builtins.release();
     fn->name = row.name.inc_ref().ptr();
     fn->qualname = row.qualname.inc_ref().ptr();
     fn->code = (cells ? row.codeWithFreeVar : row.code).inc_ref().ptr();
@@ -73,17 +73,17 @@ py::object makeFunction(const FunctionRow& spec, py::handle closure) {
     fn->dict = nullptr;
     fn->weakreflist = nullptr;
     fn->module = constants::moduleName().inc_ref().ptr();
-    fn->annotations = annotations.release().ptr();
+    fn->annotations = annotations.release();
     PyObject_GC_Track(fn);
-    return py::reinterpret_steal<py::object>(reinterpret_cast<PyObject*>(fn));
+    return Object::steal(reinterpret_cast<PyObject*>(fn));
 }
 
-py::object captureOne(py::handle value) {
-    py::object cell = py::reinterpret_steal<py::object>(PyCell_New(value.ptr()));
-    if (!cell) throw py::error_already_set();
+Object captureOne(py::handle value) {
+    Object cell = Object::steal(PyCell_New(value.ptr()));
+    if (!cell) throw PythonError();
     PyObject* closure = PyTuple_Pack(1, cell.ptr());
-    if (!closure) throw py::error_already_set();
-    return py::reinterpret_steal<py::object>(closure);
+    if (!closure) throw PythonError();
+    return Object::steal(closure);
 }
 
 namespace {
@@ -342,7 +342,7 @@ PyTypeObject& functionType() {
 }
 
 void readyFunctionType() {
-    if (PyType_Ready(&functionType()) < 0) throw py::error_already_set();
+    if (PyType_Ready(&functionType()) < 0) throw PythonError();
 }
 
 }  // namespace explorerview

@@ -31,10 +31,10 @@ struct FunctionObject {
 // A new function object for `spec` (a lambda or inner function made by a
 // body, or a method made at class creation) whose __closure__ is `closure`
 // (a tuple of one cell, or None).
-py::object makeFunction(const FunctionRow& spec, py::handle closure);
+Object makeFunction(const FunctionRow& spec, py::handle closure);
 
 // (cell(value),): the closure of a function that captures one value.
-py::object captureOne(py::handle value);
+Object captureOne(py::handle value);
 
 // The type, made ready once at exec; PyType_Ready ignores later calls.
 PyTypeObject& functionType();
@@ -43,16 +43,16 @@ void readyFunctionType();
 // The builtins that a function made now with `globals` gets, as a def
 // statement finds them: the globals' `__builtins__` (a module stands for its
 // dict), else those of the running frame.
-py::object builtinsFor(PyObject* globals);
+Object builtinsFor(PyObject* globals);
 
 // The __builtins__ of the innermost native function running on this thread,
 // or null while none runs (module exec).
-py::object runningBuiltins() noexcept;
+Object runningBuiltins() noexcept;
 
 // The __globals__ of the innermost native function running on this thread, or
 // the module's while none runs (module exec): where a body looks names up, as
 // a Python function looks in its own globals.
-py::object runningGlobals() noexcept;
+Object runningGlobals() noexcept;
 
 // The vectorcall slot (binding.cpp): binds the arguments to the row's
 // parameters, checks them, and runs the body behind the one error boundary.

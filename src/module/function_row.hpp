@@ -19,7 +19,7 @@ struct FunctionRow;
 // It may throw py::error_already_set (or a pybind11 builtin exception); the one
 // error boundary in src/module turns that into the pending Python error plus the
 // function's traceback entry. Bodies catch nothing unless their behaviour says so.
-using Body = py::object (*)(Frame&);
+using Body = Object (*)(Frame&);
 
 enum class Defaults { none, noneForLast, falseForLast };  // __defaults__: None, (None,), (False,)
 enum class CallShape { normal, lambda };                  // lambda: no parameters at all

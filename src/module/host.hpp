@@ -14,19 +14,19 @@ inline const Name workspace{"workspace"};
 }  // namespace services
 
 // tavro.commands: the registry that runs the host's commands.
-inline py::object hostCommands() { return getAttr(global(services::tavro), services::commands); }
+inline Object hostCommands() { return getAttr(global(services::tavro), services::commands); }
 
 // tavro.window: the host's main window (prompts, error messages, toolbars).
-inline py::object hostWindow() { return getAttr(global(services::tavro), services::window); }
+inline Object hostWindow() { return getAttr(global(services::tavro), services::window); }
 
 // tavro.workspace: the host's workspace, which knows the working folder.
-inline py::object hostWorkspace() { return getAttr(global(services::tavro), services::workspace); }
+inline Object hostWorkspace() { return getAttr(global(services::tavro), services::workspace); }
 
 // tavro.commands.execute, read now and called with (commandId, args...).
 // Python reads the method before it works out the arguments, so a body reads
 // it first and builds the arguments afterwards:
 //     BoundMethod execute = hostExecute();
-//     py::object paths = callMethod(panel, names::selection);
+//     Object paths = callMethod(panel, names::selection);
 //     return execute(copyFilesCommand, paths);
 // A host whose registry lacks `execute` then sees the AttributeError Python
 // raises, not an error of whatever the arguments would have run.

@@ -20,7 +20,7 @@ void Name::internAll() {
     for (Name* name : allNames()) {
         if (name->object_) continue;  // kept for the life of the process
         name->object_ = PyUnicode_InternFromString(name->text_);
-        if (!name->object_) throw py::error_already_set();
+        if (!name->object_) throw PythonError();
     }
 }
 

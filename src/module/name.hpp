@@ -28,10 +28,10 @@ private:
 };
 
 // An interned str made on the spot, for exec-time code (bodies use Name).
-inline py::object interned(const char* text) {
+inline Object interned(const char* text) {
     PyObject* result = PyUnicode_InternFromString(text);
-    if (!result) throw py::error_already_set();
-    return py::reinterpret_steal<py::object>(result);
+    if (!result) throw PythonError();
+    return Object::steal(result);
 }
 
 }  // namespace explorerview

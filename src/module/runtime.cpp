@@ -8,47 +8,47 @@
 
 namespace explorerview {
 
-py::object itemOrNull(py::handle mapping, py::handle key) {
+Object itemOrNull(py::handle mapping, py::handle key) {
     if (PyDict_CheckExact(mapping.ptr())) {
         PyObject* value = PyDict_GetItemWithError(mapping.ptr(), key.ptr());
-        if (!value && PyErr_Occurred()) throw py::error_already_set();
-        return py::reinterpret_borrow<py::object>(value);  // held before anything else runs
+        if (!value && PyErr_Occurred()) throw PythonError();
+        return Object::borrow(value);  // held before anything else runs
     }
     PyObject* value = intoPython([&] { return PyObject_GetItem(mapping.ptr(), key.ptr()); });
     if (!value) {
-        if (!PyErr_ExceptionMatches(PyExc_KeyError)) throw py::error_already_set();
+        if (!PyErr_ExceptionMatches(PyExc_KeyError)) throw PythonError();
         PyErr_Clear();
     }
-    return py::reinterpret_steal<py::object>(value);
+    return Object::steal(value);
 }
 
-py::object global(const Name& name) { return globalNamed(name.get()); }
+Object global(const Name& name) { return globalNamed(name.get()); }
 
-py::object globalNamed(py::handle name) {
+Object globalNamed(py::handle name) {
     // Held for the look-up, as are the builtins: a key's __eq__ may rebind
     // what held them. Null only outside any function once exec has failed.
-    py::object globals = runningGlobals();
+    Object globals = runningGlobals();
     PyObject* value = globals ? PyDict_GetItemWithError(globals.ptr(), name.ptr()) : nullptr;
-    if (value) return py::reinterpret_borrow<py::object>(value);  // held before anything else runs
-    if (PyErr_Occurred()) throw py::error_already_set();
+    if (value) return Object::borrow(value);  // held before anything else runs
+    if (PyErr_Occurred()) throw PythonError();
     // Outside any function (the class statements at exec) the module's own builtins.
-    py::object builtins = runningBuiltins();
+    Object builtins = runningBuiltins();
     if (!builtins && globals) builtins = builtinsFor(globals.ptr());
     if (builtins)
-        if (py::object found = itemOrNull(builtins, name)) return found;
+        if (Object found = itemOrNull(builtins, name)) return found;
     PyErr_Format(PyExc_NameError, "name '%U' is not defined", name.ptr());
-    throw py::error_already_set();
+    throw PythonError();
 }
 
 namespace detail {
-void throwPythonError() { throw py::error_already_set(); }
+void throwPythonError() { throw PythonError(); }
 
-py::object callWithKeywords(py::handle callable, const Name* method, PyObject** stack, std::size_t nargs,
+Object callWithKeywords(py::handle callable, const Name* method, PyObject** stack, std::size_t nargs,
                             const Keyword* const* keywords, std::size_t nkeywords) {
-    py::object kwnames;
+    Object kwnames;
     if (nkeywords) {
-        kwnames = py::reinterpret_steal<py::object>(PyTuple_New(static_cast<Py_ssize_t>(nkeywords)));
-        if (!kwnames) throw py::error_already_set();
+        kwnames = Object::steal(PyTuple_New(static_cast<Py_ssize_t>(nkeywords)));
+        if (!kwnames) throw PythonError();
         for (std::size_t i = 0; i < nkeywords; ++i) {
             PyObject* keyName = keywords[i]->name.get().ptr();
             Py_INCREF(keyName);
@@ -61,12 +61,12 @@ py::object callWithKeywords(py::handle callable, const Name* method, PyObject** 
         return method ? PyObject_VectorcallMethod(method->get().ptr(), stack + 1, nargsf, kwnames.ptr())
                       : PyObject_Vectorcall(callable.ptr(), stack + 1, nargsf, kwnames.ptr());
     });
-    if (!result) throw py::error_already_set();
-    return py::reinterpret_steal<py::object>(result);
+    if (!result) throw PythonError();
+    return Object::steal(result);
 }
 }  // namespace detail
 
-py::object callWithOptional(py::handle callable, py::handle arg, std::initializer_list<Keyword> keywords) {
+Object callWithOptional(py::handle callable, py::handle arg, std::initializer_list<Keyword> keywords) {
     constexpr std::size_t most = 8;
     assert(keywords.size() <= most);
     PyObject* stack[2 + most] = {nullptr, arg.ptr()};

@@ -29,9 +29,9 @@ namespace detail {
 [[noreturn]] void throwPythonError();  // the pending Python error, as py::error_already_set
 
 // A new reference from the C API, or the pending error thrown when it is null.
-inline py::object ownedOrThrow(PyObject* result) {
+inline Object ownedOrThrow(PyObject* result) {
     if (!result) [[unlikely]] throwPythonError();
-    return py::reinterpret_steal<py::object>(result);
+    return Object::steal(result);
 }
 }  // namespace detail
 
@@ -41,12 +41,12 @@ inline py::object ownedOrThrow(PyObject* result) {
 // dict), falling back to that function's __builtins__, as a Python function
 // looks them up; NameError "name 'X' is not defined" otherwise. Read at each
 // use, never cached, so a rebinding is seen by the next call.
-py::object global(const Name& name);
+Object global(const Name& name);
 
 // ---- attributes -------------------------------------------------------------------
 
 // obj.name
-EXPLORERVIEW_ALWAYS_INLINE py::object getAttr(py::handle obj, const Name& name) {
+EXPLORERVIEW_ALWAYS_INLINE Object getAttr(py::handle obj, const Name& name) {
     return detail::ownedOrThrow(intoPython([&] { return PyObject_GetAttr(obj.ptr(), name.get().ptr()); }));
 }
 
@@ -54,7 +54,7 @@ EXPLORERVIEW_ALWAYS_INLINE py::object getAttr(py::handle obj, const Name& name) 
 // Always inlined, as the nested reads it stands for are: select() makes two
 // such reads per path.
 template <class... More>
-EXPLORERVIEW_ALWAYS_INLINE py::object getAttr(py::handle obj, const Name& first, const Name& second,
+EXPLORERVIEW_ALWAYS_INLINE Object getAttr(py::handle obj, const Name& first, const Name& second,
                                                  const More&... more) {
     return getAttr(getAttr(obj, first), second, more...);
 }
@@ -81,11 +81,11 @@ constexpr bool isKeyword = std::is_same_v<std::decay_t<T>, Keyword>;
 // The keyword shapes, out of line: stack[0] is spare room
 // (PY_VECTORCALL_ARGUMENTS_OFFSET), a method's receiver sits in stack[1], and
 // the keyword values are placed after the positional arguments.
-py::object callWithKeywords(py::handle callable, const Name* method, PyObject** stack, std::size_t nargs,
+Object callWithKeywords(py::handle callable, const Name* method, PyObject** stack, std::size_t nargs,
                             const Keyword* const* keywords, std::size_t nkeywords);
 
 template <class... A>
-py::object sortKeywords(py::handle callable, const Name* method, py::handle receiver, A&&... args) {
+Object sortKeywords(py::handle callable, const Name* method, py::handle receiver, A&&... args) {
     constexpr std::size_t nkw = (std::size_t{0} + ... + (isKeyword<A> ? 1 : 0));
     PyObject* stack[2 + sizeof...(A)] = {nullptr};
     const Keyword* keywords[nkw + 1] = {};
@@ -102,7 +102,7 @@ py::object sortKeywords(py::handle callable, const Name* method, py::handle rece
 
 // callable(args..., name=value...): positional handles first, then kw(...) items.
 template <class... A>
-EXPLORERVIEW_ALWAYS_INLINE py::object call(py::handle callable, A&&... args) {
+EXPLORERVIEW_ALWAYS_INLINE Object call(py::handle callable, A&&... args) {
     if constexpr ((detail::isKeyword<A> || ...)) {
         return detail::sortKeywords(callable, nullptr, py::handle(), std::forward<A>(args)...);
     } else {
@@ -116,7 +116,7 @@ EXPLORERVIEW_ALWAYS_INLINE py::object call(py::handle callable, A&&... args) {
 // obj.method(args..., name=value...): looked up and called as Python's method
 // call does it, without a bound method object in between.
 template <class... A>
-EXPLORERVIEW_ALWAYS_INLINE py::object callMethod(py::handle obj, const Name& method, A&&... args) {
+EXPLORERVIEW_ALWAYS_INLINE Object callMethod(py::handle obj, const Name& method, A&&... args) {
     if constexpr ((detail::isKeyword<A> || ...)) {
         return detail::sortKeywords(py::handle(), &method, obj, std::forward<A>(args)...);
     } else {
@@ -135,14 +135,14 @@ EXPLORERVIEW_ALWAYS_INLINE py::object callMethod(py::handle obj, const Name& met
 // constants or values already computed.
 class BoundMethod {
 public:
-    explicit BoundMethod(py::object method) : method_(std::move(method)) {}
+    explicit BoundMethod(Object method) : method_(std::move(method)) {}
     template <class... A>
-    py::object operator()(A&&... args) const {
+    Object operator()(A&&... args) const {
         return call(method_, std::forward<A>(args)...);
     }
 
 private:
-    py::object method_;
+    Object method_;
 };
 inline BoundMethod methodOf(py::handle obj, const Name& method) { return BoundMethod(getAttr(obj, method)); }
 
@@ -160,7 +160,7 @@ inline bool truth(py::handle value) {
 // `str(value)`, as Python's str() gives it: a str subclass becomes an exact
 // str (unlike py::str, which passes the subclass through), but a __str__ that
 // returns a str subclass has its result passed through, as Python does.
-inline py::object str(py::handle value) {
+inline Object str(py::handle value) {
     return detail::ownedOrThrow(intoPython([&] { return PyObject_Str(value.ptr()); }));
 }
 
@@ -168,7 +168,7 @@ inline py::object str(py::handle value) {
 // runs. An exact str is its own str() and runs no code, so for one (what
 // callers mostly pass) the order cannot be seen, and the method is called as
 // callMethod calls it, without a bound method object.
-inline py::object callMethodWithStr(py::handle obj, const Name& method, py::handle value) {
+inline Object callMethodWithStr(py::handle obj, const Name& method, py::handle value) {
     if (PyUnicode_CheckExact(value.ptr())) return callMethod(obj, method, value);
     return methodOf(obj, method)(str(value));
 }
@@ -183,27 +183,27 @@ inline py::object callMethodWithStr(py::handle obj, const Name& method, py::hand
 
 // True or False, owned, for a body's result (as an argument Py_True and
 // Py_False serve as they are).
-inline py::object boolean(bool value) { return py::reinterpret_borrow<py::object>(value ? Py_True : Py_False); }
+inline Object boolean(bool value) { return Object::borrow(value ? Py_True : Py_False); }
 
 // An int literal, or a loop counter handed to Python.
-inline py::object integer(Py_ssize_t value) { return detail::ownedOrThrow(PyLong_FromSsize_t(value)); }
+inline Object integer(Py_ssize_t value) { return detail::ownedOrThrow(PyLong_FromSsize_t(value)); }
 
 // a | b
-inline py::object bitOr(py::handle a, py::handle b) { return detail::ownedOrThrow(intoPython([&] { return PyNumber_Or(a.ptr(), b.ptr()); })); }
+inline Object bitOr(py::handle a, py::handle b) { return detail::ownedOrThrow(intoPython([&] { return PyNumber_Or(a.ptr(), b.ptr()); })); }
 
 // a / b: for a Path and a name, the name joined to the path.
-inline py::object divide(py::handle a, py::handle b) {
+inline Object divide(py::handle a, py::handle b) {
     return detail::ownedOrThrow(intoPython([&] { return PyNumber_TrueDivide(a.ptr(), b.ptr()); }));
 }
 
 // a == b
-inline py::object equal(py::handle a, py::handle b) {
+inline Object equal(py::handle a, py::handle b) {
     return detail::ownedOrThrow(intoPython([&] { return PyObject_RichCompare(a.ptr(), b.ptr(), Py_EQ); }));
 }
 
 // a != b. Two bools differ exactly when they are different objects (the
 // models answer their predicates with bools): no comparison is made for them.
-inline py::object notEqual(py::handle a, py::handle b) {
+inline Object notEqual(py::handle a, py::handle b) {
     if (PyBool_Check(a.ptr()) && PyBool_Check(b.ptr())) return boolean(!a.is(b));
     return detail::ownedOrThrow(intoPython([&] { return PyObject_RichCompare(a.ptr(), b.ptr(), Py_NE); }));
 }
@@ -211,7 +211,7 @@ inline py::object notEqual(py::handle a, py::handle b) {
 // a < b. Two exact strs are ordered by code points, which is what str's own
 // `<` gives, computed without the detour through the comparison slot (the
 // sort compares names once per pair of rows).
-inline py::object less(py::handle a, py::handle b) {
+inline Object less(py::handle a, py::handle b) {
     if (PyUnicode_CheckExact(a.ptr()) && PyUnicode_CheckExact(b.ptr())) {
         int order = PyUnicode_Compare(a.ptr(), b.ptr());
         if (order == -1 && PyErr_Occurred()) detail::throwPythonError();
@@ -229,15 +229,15 @@ inline Py_ssize_t length(py::handle obj) {
 
 // obj[i], with i an int as the literal in `obj[0]` is: any sequence's or
 // mapping's __getitem__ answers.
-inline py::object item(py::handle obj, Py_ssize_t i) {
-    py::object key = integer(i);
+inline Object item(py::handle obj, Py_ssize_t i) {
+    Object key = integer(i);
     return detail::ownedOrThrow(intoPython([&] { return PyObject_GetItem(obj.ptr(), key.ptr()); }));
 }
 
 // An int-like bound as range() takes it (its __index__); OverflowError
 // beyond what a loop counter holds.
 inline Py_ssize_t asIndex(py::handle obj) {
-    py::object index = detail::ownedOrThrow(intoPython([&] { return PyNumber_Index(obj.ptr()); }));
+    Object index = detail::ownedOrThrow(intoPython([&] { return PyNumber_Index(obj.ptr()); }));
     Py_ssize_t value = PyLong_AsSsize_t(index.ptr());
     if (value == -1 && PyErr_Occurred()) detail::throwPythonError();
     return value;
@@ -248,16 +248,16 @@ inline Py_ssize_t asIndex(py::handle obj) {
 // callable(arg, keywords...) where which keywords are given is decided at run
 // time: a kw(...) whose value is null is left out, as if not written; the
 // others keep their order.
-py::object callWithOptional(py::handle callable, py::handle arg, std::initializer_list<Keyword> keywords);
+Object callWithOptional(py::handle callable, py::handle arg, std::initializer_list<Keyword> keywords);
 
 // ---- for module exec --------------------------------------------------------------
 
 // global() for a name held in a str (class creation reads its bases so).
-py::object globalNamed(py::handle name);
+Object globalNamed(py::handle name);
 
 // mapping[key] as the interpreter reads a namespace: a dict directly, any
 // other mapping through its __getitem__; a null object where the key is
 // missing (KeyError).
-py::object itemOrNull(py::handle mapping, py::handle key);
+Object itemOrNull(py::handle mapping, py::handle key);
 
 }  // namespace explorerview

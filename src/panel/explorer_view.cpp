@@ -65,18 +65,18 @@ const Name deleteFilesCommand{"Nodra.deleteFiles"};
 
 // ---- The three handlers made by the constructor ----------------------------
 
-py::object selectOpenedFileBody(Frame&) { return hostExecute()(selectOpenedFileCommand); }
+Object selectOpenedFileBody(Frame&) { return hostExecute()(selectOpenedFileCommand); }
 
 // Copy and Delete read the selection when they fire, not when they were made;
 // tavro.commands.execute is read before the selection.
-py::object runOnSelection(Frame& f, const Name& command) {
+Object runOnSelection(Frame& f, const Name& command) {
     BoundMethod execute = hostExecute();
-    py::object paths = callMethod(f.captured(), names::selection);
+    Object paths = callMethod(f.captured(), names::selection);
     return execute(command, paths);
 }
 
-py::object copyBody(Frame& f) { return runOnSelection(f, copyFilesCommand); }
-py::object deleteBody(Frame& f) { return runOnSelection(f, deleteFilesCommand); }
+Object copyBody(Frame& f) { return runOnSelection(f, copyFilesCommand); }
+Object deleteBody(Frame& f) { return runOnSelection(f, deleteFilesCommand); }
 
 // "Select Opened File": captures nothing.
 const FunctionRow selectOpenedFileHandler{
@@ -187,19 +187,19 @@ void forEachIn(unsigned places, Use use) {
 
 // ---- Construction helpers ---------------------------------------------------
 
-py::object translated(py::handle self, const Name& text) { return callMethod(self, names::tr, text); }
+Object translated(py::handle self, const Name& text) { return callMethod(self, names::tr, text); }
 
 // QKeySequence(QKeyCombination(Qt.KeyboardModifier.ControlModifier, Qt.Key.<key>)).
-py::object controlWith(const Name& key) {
-    py::object keySequence = global(QKeySequence);
-    py::object keyCombination = global(QKeyCombination);
-    py::object control = getAttr(global(names::Qt), KeyboardModifier, ControlModifier);
-    py::object keyCode = getAttr(global(names::Qt), Key, key);
+Object controlWith(const Name& key) {
+    Object keySequence = global(QKeySequence);
+    Object keyCombination = global(QKeyCombination);
+    Object control = getAttr(global(names::Qt), KeyboardModifier, ControlModifier);
+    Object keyCode = getAttr(global(names::Qt), Key, key);
     return call(keySequence, call(keyCombination, control, keyCode));
 }
 
-py::object handlerFor(py::handle self, py::handle panelCell, const Handler& handler) {
-    if (handler.made) return makeFunction(*handler.made, handler.capturesPanel ? panelCell : py::none());
+Object handlerFor(py::handle self, py::handle panelCell, const Handler& handler) {
+    if (handler.made) return makeFunction(*handler.made, handler.capturesPanel ? panelCell : none());
     if (handler.part) return getAttr(self, *handler.part, *handler.method);
     return getAttr(self, *handler.method);
 }
@@ -211,10 +211,10 @@ py::handle nameOrNull(const Name* name) { return name ? name->get() : py::handle
 // the order the panel's Python writes them: a text shortcut before
 // `triggered`, a key sequence after it.
 void makeAction(py::handle self, py::handle panelCell, const ActionRow& row) {
-    py::object actionType = global(QAction);
-    py::object text = translated(self, row.text);
-    py::object handler = handlerFor(self, panelCell, row.handler);
-    py::object keys = row.shortcut.controlKey ? controlWith(*row.shortcut.controlKey) : py::object();
+    Object actionType = global(QAction);
+    Object text = translated(self, row.text);
+    Object handler = handlerFor(self, panelCell, row.handler);
+    Object keys = row.shortcut.controlKey ? controlWith(*row.shortcut.controlKey) : Object();
     setAttr(self, row.attribute,
             callWithOptional(actionType, text,
                              {kw(icon, nameOrNull(row.icon)), kw(shortcut, nameOrNull(row.shortcut.text)),
@@ -222,10 +222,10 @@ void makeAction(py::handle self, py::handle panelCell, const ActionRow& row) {
 }
 
 // QRoundMenu(title, id=...) or, without a title, QRoundMenu(id=...).
-py::object roundMenu(py::handle self, const Name* title, const Name& menuId) {
-    py::object menuType = global(QRoundMenu);
+Object roundMenu(py::handle self, const Name* title, const Name& menuId) {
+    Object menuType = global(QRoundMenu);
     if (!title) return call(menuType, kw(id, menuId));
-    py::object text = translated(self, *title);
+    Object text = translated(self, *title);
     return call(menuType, text, kw(id, menuId));
 }
 
@@ -233,40 +233,40 @@ py::object roundMenu(py::handle self, const Name* title, const Name& menuId) {
 // read before the item, as Python reads them; each call reads all afresh.
 template <class... Extra>
 void callOnPart(py::handle self, const Name& part, const Name& method, const Name& item, const Extra&... extra) {
-    py::object receiver = getAttr(self, part);
+    Object receiver = getAttr(self, part);
     methodOf(receiver, method)(getAttr(self, item), extra...);
 }
 
 // self.<part>.<method>(<type>()): an item made on the spot and held by the part.
 void addNew(py::handle self, const Name& part, const Name& method, const Name& type) {
-    py::object receiver = getAttr(self, part);
+    Object receiver = getAttr(self, part);
     methodOf(receiver, method)(call(global(type)));
 }
 
-py::object initBody(Frame& f) {
+Object initBody(Frame& f) {
     py::handle self = f.self();
     // The cell of the Copy and Delete handlers, shared by both as a Python
     // closure would share it; the collector sees it through the handlers.
-    py::object panelCell = captureOne(self);
+    Object panelCell = captureOne(self);
 
     // 1. The bases, through super().
     callMethod(f.super(), names::init, f.arg(1));
 
     // 2-3. The toolbar, registered with the host window while still empty.
     {
-        py::object toolBarType = global(QViewToolBar);
+        Object toolBarType = global(QViewToolBar);
         setAttr(self, names::viewToolBar, call(toolBarType, self));
         callMethod(getAttr(self, names::viewToolBar), setObjectName, explorerToolbar);
-        py::object window = hostWindow();
+        Object window = hostWindow();
         methodOf(window, registerToolBar)(getAttr(self, names::viewToolBar));
     }
 
     // 4. The bold title.
     {
-        py::object labelType = global(names::QLabel);
-        py::object text = translated(self, explorerText);
+        Object labelType = global(names::QLabel);
+        Object text = translated(self, explorerText);
         setAttr(self, titleLabel, call(labelType, text));
-        py::object titleFont = callMethod(getAttr(self, titleLabel), font);
+        Object titleFont = callMethod(getAttr(self, titleLabel), font);
         callMethod(titleFont, setBold, Py_True);
         callMethod(getAttr(self, titleLabel), setFont, titleFont);
     }
@@ -285,7 +285,7 @@ py::object initBody(Frame& f) {
 
     // 12-13. The tree, a child of the panel; Collapse all is its own slot.
     {
-        py::object viewType = global(FileSystemView);
+        Object viewType = global(FileSystemView);
         setAttr(self, names::fileSystemView, call(viewType, self));
     }
     makeAction(self, panelCell, collapseAllRow);
@@ -296,7 +296,7 @@ py::object initBody(Frame& f) {
 
     // 15. The tree's double click and its context menu request.
     {
-        py::object signal = getAttr(self, names::fileSystemView, doubleClicked);
+        Object signal = getAttr(self, names::fileSystemView, doubleClicked);
         methodOf(signal, connect)(getAttr(self, fsItemDoubleClickedName));
         methodOf(getAttr(self, names::fileSystemView), setContextMenuPolicy)(
             getAttr(global(names::Qt), ContextMenuPolicy, CustomContextMenu));
@@ -344,24 +344,24 @@ py::object initBody(Frame& f) {
 
     // 24-25. The placeholder page and the stack: page 0 placeholder, page 1 tree.
     {
-        py::object pageType = global(NoFolderOpenedPage);
+        Object pageType = global(NoFolderOpenedPage);
         setAttr(self, names::noFolderOpenedPage, call(pageType));
-        py::object stackedType = global(QStacked);
-        py::object placeholder = getAttr(self, names::noFolderOpenedPage);
+        Object stackedType = global(QStacked);
+        Object placeholder = getAttr(self, names::noFolderOpenedPage);
         setAttr(self, names::stacked, call(stackedType, placeholder, getAttr(self, names::fileSystemView)));
     }
 
     // 26. Toolbar above the stack, no gap between them.
     {
         BoundMethod setLayout = methodOf(self, names::setLayout);
-        py::object boxType = global(names::QVBox);
-        py::object toolBar = getAttr(self, names::viewToolBar);
+        Object boxType = global(names::QVBox);
+        Object toolBar = getAttr(self, names::viewToolBar);
         setLayout(call(boxType, toolBar, getAttr(self, names::stacked), kw(spacing, integer(0))));
     }
 
     // 27. Start with no folder open.
-    callMethod(self, setWorkingFolderName, py::none());
-    return py::none();
+    callMethod(self, setWorkingFolderName, none());
+    return none();
 }
 
 }  // namespace

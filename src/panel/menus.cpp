@@ -13,23 +13,23 @@ const Name mapToGlobal{"mapToGlobal"}, popup{"popup"}, viewport{"viewport"}, sho
 
 // Under the toolbar button, whatever the pointer: the menu reads as the
 // button's drop-down.
-py::object showNewFileMenuBody(Frame& f) {
+Object showNewFileMenuBody(Frame& f) {
     py::handle self = f.self();
-    py::object toolBar = getAttr(self, names::viewToolBar);
-    py::object button = methodOf(toolBar, widgetForAction)(getAttr(self, names::newFileOrFolderAction));
+    Object toolBar = getAttr(self, names::viewToolBar);
+    Object button = methodOf(toolBar, widgetForAction)(getAttr(self, names::newFileOrFolderAction));
     methodOf(getAttr(self, names::newFileMenu), popup)(
         methodOf(button, mapToGlobal)(callMethod(callMethod(button, rect), bottomLeft)));
-    return py::none();
+    return none();
 }
 
 // The tree reports the click in its viewport's coordinates (below the header
 // and frame), so the viewport maps it to the screen.
-py::object showContextMenuBody(Frame& f) {
+Object showContextMenuBody(Frame& f) {
     py::handle self = f.self();
-    py::object view = getAttr(self, names::fileSystemView);
-    py::object where = callMethod(callMethod(view, viewport), mapToGlobal, f.arg(1));
+    Object view = getAttr(self, names::fileSystemView);
+    Object where = callMethod(callMethod(view, viewport), mapToGlobal, f.arg(1));
     callMethod(getAttr(self, names::contextMenu), show, where);
-    return py::none();
+    return none();
 }
 
 }  // namespace

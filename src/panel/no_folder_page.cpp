@@ -18,7 +18,7 @@ const Name openFolderCommand{"Nodra.openFolder"};
 
 // The button's lambda: `tavro` is looked up at each press, so a host that
 // rebinds it is heard at once; the command's result goes back to the toolkit.
-py::object openFolderLambdaBody(Frame&) {
+Object openFolderLambdaBody(Frame&) {
     return hostExecute()(openFolderCommand);
 }
 
@@ -30,27 +30,27 @@ const FunctionRow openFolderLambda{
     .body = openFolderLambdaBody,
 };
 
-py::object noFolderOpenedPageInitBody(Frame& f) {
+Object noFolderOpenedPageInitBody(Frame& f) {
     py::handle self = f.self();
     callMethod(f.super(), names::init, f.arg(1));
 
-    py::object pushButton = global(QPushButton);  // read before the text, as Python would
-    py::object buttonText = callMethod(self, names::tr, openFolderText);
+    Object pushButton = global(QPushButton);  // read before the text, as Python would
+    Object buttonText = callMethod(self, names::tr, openFolderText);
     // The lambda captures nothing: the page is never needed to open a folder.
-    py::object onPress = makeFunction(openFolderLambda, py::none());
+    Object onPress = makeFunction(openFolderLambda, none());
     setAttr(self, openFolderButton, call(pushButton, buttonText, kw(names::triggered, onPress)));
     callMethod(getAttr(self, openFolderButton), setMaximumWidth, integer(300));
 
     BoundMethod setLayout = methodOf(self, names::setLayout);
-    py::object vbox = global(names::QVBox);
-    py::object labelType = global(names::QLabel);
-    py::object labelText = callMethod(self, names::tr, noFolderText);
-    py::object label = call(labelType, labelText, kw(wordWrap, Py_True));
-    py::object button = getAttr(self, openFolderButton);
-    py::object spacer = call(global(QVSpacer));
-    py::object margin = global(MARGIN_LARGE);
+    Object vbox = global(names::QVBox);
+    Object labelType = global(names::QLabel);
+    Object labelText = callMethod(self, names::tr, noFolderText);
+    Object label = call(labelType, labelText, kw(wordWrap, Py_True));
+    Object button = getAttr(self, openFolderButton);
+    Object spacer = call(global(QVSpacer));
+    Object margin = global(MARGIN_LARGE);
     setLayout(call(vbox, label, button, spacer, kw(margins, margin)));
-    return py::none();
+    return none();
 }
 
 }  // namespace

@@ -17,52 +17,52 @@ const Name openFileCommand{"Nodra.openFile"};
 // The folder is not stored on the panel: the stack's page says whether one is
 // open, and the tree's model holds which. A root the tree refused (it has told
 // the user why) still leaves the tree page up, so the user sees where they are.
-py::object setWorkingFolderBody(Frame& f) {
+Object setWorkingFolderBody(Frame& f) {
     py::handle self = f.self(), path = f.arg(1);
     if (path.is_none()) {
-        py::object pages = getAttr(self, names::stacked);
+        Object pages = getAttr(self, names::stacked);
         methodOf(pages, setCurrentWidget)(getAttr(self, names::noFolderOpenedPage));
         callMethod(getAttr(self, names::viewToolBar), setEnabled, Py_False);
     } else {
-        py::object pages = getAttr(self, names::stacked);
+        Object pages = getAttr(self, names::stacked);
         methodOf(pages, setCurrentWidget)(getAttr(self, names::fileSystemView));
         callMethod(getAttr(self, names::fileSystemView), names::setRootPath, path);
         callMethod(getAttr(self, names::viewToolBar), setEnabled, Py_True);
     }
-    return py::none();
+    return none();
 }
 
-py::object workingFolderBody(Frame& f) {
+Object workingFolderBody(Frame& f) {
     py::handle self = f.self();
-    py::object shown = callMethod(getAttr(self, names::stacked), currentWidget);
-    py::object placeholderPage = getAttr(self, names::noFolderOpenedPage);
-    if (truth(equal(shown, placeholderPage))) return py::none();
+    Object shown = callMethod(getAttr(self, names::stacked), currentWidget);
+    Object placeholderPage = getAttr(self, names::noFolderOpenedPage);
+    if (truth(equal(shown, placeholderPage))) return none();
     return callMethod(getAttr(self, names::fileSystemView), names::rootPath);
 }
 
 // "Expand Selected" works on the current item (where the keyboard is), not on
 // the selection; the name column's index of its row is what the tree expands.
-py::object expandSelectedBody(Frame& f) {
-    py::object view = getAttr(f.self(), names::fileSystemView);
-    py::object current = callMethod(view, currentIndex);
+Object expandSelectedBody(Frame& f) {
+    Object view = getAttr(f.self(), names::fileSystemView);
+    Object current = callMethod(view, currentIndex);
     BoundMethod index = methodOf(callMethod(view, model), names::index);
-    py::object currentRow = callMethod(current, row);
-    py::object currentParent = callMethod(current, names::parent);
-    py::object idx = index(currentRow, integer(0), kw(names::parent, currentParent));
+    Object currentRow = callMethod(current, row);
+    Object currentParent = callMethod(current, names::parent);
+    Object idx = index(currentRow, integer(0), kw(names::parent, currentParent));
     if (truth(callMethod(idx, names::isValid))) callMethod(view, expandRecursively, idx);
-    return py::none();
+    return none();
 }
 
 // A double-clicked file is opened by the host; a folder is left to the tree,
 // which expands or collapses it by itself.
-py::object fsItemDoubleClickedBody(Frame& f) {
+Object fsItemDoubleClickedBody(Frame& f) {
     py::handle self = f.self();
-    py::object pathType = global(names::Path);
+    Object pathType = global(names::Path);
     BoundMethod filePath = methodOf(getAttr(self, names::fileSystemView, names::fsmodel), names::filePath);
-    py::object proxy = callMethod(getAttr(self, names::fileSystemView), model);
-    py::object path = call(pathType, filePath(callMethod(proxy, names::mapToSource, f.arg(1))));
+    Object proxy = callMethod(getAttr(self, names::fileSystemView), model);
+    Object path = call(pathType, filePath(callMethod(proxy, names::mapToSource, f.arg(1))));
     if (truth(callMethod(path, isFile))) hostExecute()(openFileCommand, path);
-    return py::none();
+    return none();
 }
 
 }  // namespace

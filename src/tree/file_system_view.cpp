@@ -33,11 +33,11 @@ const Name noPermission{"You don't have the right permissions to open this direc
 const Name notFound{"Directory not found."};
 
 // QDir.Filter.<flag>, with QDir read from the globals at each use.
-py::object dirFilter(const Name& flag) { return getAttr(global(QDir), Filter, flag); }
+Object dirFilter(const Name& flag) { return getAttr(global(QDir), Filter, flag); }
 
 // __init__(self, parent=None): builds fsmodel and sortModel and sets the tree
 // up as one header-less name column that never renames in place.
-py::object viewInitBody(Frame& f) {
+Object viewInitBody(Frame& f) {
     py::handle self = f.self();
     callMethod(f.super(), names::init, f.arg(1));
     call(global(QScrollDelegate), self);  // lives on as the view's child
@@ -47,12 +47,12 @@ py::object viewInitBody(Frame& f) {
     // AllEntries | NoSymLinks | NoDotAndDotDot | Hidden: each flag is read
     // just before its `|`, left to right, after the method they are given to.
     BoundMethod setFilterOfModel = methodOf(getAttr(self, names::fsmodel), setFilter);
-    py::object filter = dirFilter(AllEntries);
+    Object filter = dirFilter(AllEntries);
     filter = bitOr(filter, dirFilter(NoSymLinks));
     filter = bitOr(filter, dirFilter(NoDotAndDotDot));
     filter = bitOr(filter, dirFilter(Hidden));
     setFilterOfModel(filter);
-    py::object sortModelType = global(FolderFirstSortModel);
+    Object sortModelType = global(FolderFirstSortModel);
     setAttr(self, names::sortModel, call(sortModelType, getAttr(self, names::fsmodel)));
     methodOf(self, setModel)(getAttr(self, names::sortModel));
     methodOf(self, sortByColumn)(integer(0), getAttr(global(names::Qt), SortOrder, AscendingOrder));
@@ -69,12 +69,12 @@ py::object viewInitBody(Frame& f) {
     callMethod(self, setDragEnabled, Py_True);
     methodOf(self, setDragDropMode)(getAttr(global(QAbstractItemView), DragDropMode, DragDrop));
     methodOf(self, setEditTriggers)(getAttr(global(QAbstractItemView), EditTrigger, NoEditTriggers));
-    return py::none();
+    return none();
 }
 
 // rootPath(self) -> Path: the model's root, in the model's own form.
-py::object rootPathBody(Frame& f) {
-    py::object pathType = global(names::Path);
+Object rootPathBody(Frame& f) {
+    Object pathType = global(names::Path);
     return call(pathType, callMethod(getAttr(f.self(), names::fsmodel), names::rootPath));
 }
 
@@ -82,13 +82,13 @@ py::object rootPathBody(Frame& f) {
 // generator's, or the thread's own), or null. The public API reads the
 // innermost slot that holds one, so the slot is cleared for a moment: if the
 // exception seen stays the same, it belonged to an outer slot.
-py::object innermostHandled() {
-    py::object seen = py::reinterpret_steal<py::object>(PyErr_GetHandledException());
+Object innermostHandled() {
+    Object seen = Object::steal(PyErr_GetHandledException());
     if (!seen) return seen;
     PyErr_SetHandledException(nullptr);
-    py::object outer = py::reinterpret_steal<py::object>(PyErr_GetHandledException());
+    Object outer = Object::steal(PyErr_GetHandledException());
     PyErr_SetHandledException(seen.ptr());
-    return outer.is(seen) ? py::object() : seen;
+    return outer.is(seen) ? Object() : seen;
 }
 
 // Shows `message` (translated by the view) while `error` is the exception
@@ -96,28 +96,28 @@ py::object innermostHandled() {
 // sys.exc_info(), and anything raised meanwhile is chained to it and
 // propagates. Like the interpreter, this sets the innermost handler slot and
 // puts its old value back afterwards, whether or not the host raised.
-py::object showHandledError(py::handle self, const py::error_already_set& error, const Name& message) {
+Object showHandledError(py::handle self, const py::error_already_set& error, const Name& message) {
     struct Handling {
-        py::object previous = innermostHandled();
+        Object previous = innermostHandled();
         explicit Handling(py::handle current) { PyErr_SetHandledException(current.ptr()); }
         ~Handling() { PyErr_SetHandledException(previous.ptr()); }
     } handling(error.value());
-    py::object text = callMethod(self, names::tr, message);
+    Object text = callMethod(self, names::tr, message);
     callMethod(hostWindow(), names::showErrorMessage, text);
     return boolean(false);
 }
 
 // setRootPath(self, path, expand=False) -> bool: False only after telling the
 // user that the folder is not readable or not there; other errors propagate.
-py::object setRootPathBody(Frame& f) {
+Object setRootPathBody(Frame& f) {
     py::handle self = f.self();
     try {
         // self.fsmodel.setRootPath(str(path)): the receiver and its method are
         // read before str() runs, and str() is Python's: a str subclass arrives
         // as a plain str, unless its own __str__ returns a subclass, which is
         // passed on as is.
-        py::object index = callMethodWithStr(getAttr(self, names::fsmodel), names::setRootPath, f.arg(1));
-        py::object rootIndex = callMethod(getAttr(self, names::sortModel), names::mapFromSource, index);
+        Object index = callMethodWithStr(getAttr(self, names::fsmodel), names::setRootPath, f.arg(1));
+        Object rootIndex = callMethod(getAttr(self, names::sortModel), names::mapFromSource, index);
         callMethod(self, setRootIndex, rootIndex);
         if (truth(f.arg(2))) callMethod(self, names::expand, rootIndex);
         return boolean(true);

@@ -16,24 +16,24 @@ const Name setSourceModel{"setSourceModel"};
 const Name fsModel{"fsModel"}, isDir{"isDir"}, fileName{"fileName"}, lower{"lower"};
 
 // __init__(self, fsModel): the proxy gets no parent; the model is also its source.
-py::object sortModelInitBody(Frame& f) {
+Object sortModelInitBody(Frame& f) {
     py::handle self = f.self(), model = f.arg(1);
     callMethod(f.super(), names::init);
     setAttr(self, fsModel, model);
     callMethod(self, setSourceModel, model);
-    return py::none();
+    return none();
 }
 
 // lessThan(self, left, right): a folder beats a non-folder; otherwise the
 // lower-cased names decide with str's `<`. Whatever isDir or `<` returned goes
 // back to the proxy unchanged.
-py::object lessThanBody(Frame& f) {
+Object lessThanBody(Frame& f) {
     py::handle self = f.self(), left = f.arg(1), right = f.arg(2);
-    py::object leftIsDir = callMethod(getAttr(self, fsModel), isDir, left);
-    py::object rightIsDir = callMethod(getAttr(self, fsModel), isDir, right);
+    Object leftIsDir = callMethod(getAttr(self, fsModel), isDir, left);
+    Object rightIsDir = callMethod(getAttr(self, fsModel), isDir, right);
     if (truth(notEqual(leftIsDir, rightIsDir))) return leftIsDir;
-    py::object leftName = callMethod(callMethod(getAttr(self, fsModel), fileName, left), lower);
-    py::object rightName = callMethod(callMethod(getAttr(self, fsModel), fileName, right), lower);
+    Object leftName = callMethod(callMethod(getAttr(self, fsModel), fileName, left), lower);
+    Object rightName = callMethod(callMethod(getAttr(self, fsModel), fileName, right), lower);
     return less(leftName, rightName);
 }
 
