@@ -2,6 +2,7 @@
 folder a selection designates, Copy Path, Paste, and New file / New folder
 through the host's prompts and commands."""
 import traceback
+import types
 from pathlib import Path
 
 import pytest
@@ -114,6 +115,15 @@ def test_copy_path_puts_the_first_selected_path_on_the_clipboard(panel, root, cl
         assert text == str(first.absolute())
         assert Path(text) in {root / s for s in selected}
         assert not text.endswith("/")
+
+
+def test_copy_path_makes_a_relative_path_absolute_against_the_current_folder(
+        explorerview, qapp, clipboard, tmp_path, monkeypatch):
+    """absolute(), not resolve(): ".." stays, the current folder goes first."""
+    monkeypatch.chdir(tmp_path)
+    panel = types.SimpleNamespace(selection=lambda: [Path("rel/../x.txt")])
+    assert explorerview.ExplorerView._copyPathOfSelection(panel) is None
+    assert clipboard.text(QClipboard.Mode.Clipboard) == str(tmp_path / "rel" / ".." / "x.txt")
 
 
 # ---------------------------------------------------------------- paste

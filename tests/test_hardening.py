@@ -192,12 +192,17 @@ RECURSIONS = {
 
 
 # With the default limit the interpreter's guard stops it; with a limit raised
-# far (Python's own calls then go deep without using the C stack) the native
-# depth does, before the C stack ends.
+# far (Python's own calls then go deep without using the C stack) the stack
+# left does, before it ends: on the 8 MiB main thread and on a thread of
+# 256 KiB (legal: the documented minimum is 32 KiB), which a count of native
+# calls alone would overflow even at the default limit.
+@pytest.mark.parametrize("stack", [0, 256 * 1024], ids=["main thread", "256 KiB thread"])
 @pytest.mark.parametrize("limit", [None, 10**6], ids=["default limit", "raised limit"])
 @pytest.mark.parametrize("setup", RECURSIONS.values(), ids=RECURSIONS.keys())
-def test_endless_recursion_through_native_methods_raises_recursion_error(run_child, setup, limit):
+def test_endless_recursion_through_native_methods_raises_recursion_error(run_child, setup, limit, stack):
     run_child(textwrap.dedent("""
+        import threading
+
         class Loop:
             pass
 
@@ -208,14 +213,31 @@ def test_endless_recursion_through_native_methods_raises_recursion_error(run_chi
                 return depth(n + 1)
             except RecursionError:
                 return n
-
-        before, limit = depth(), sys.getrecursionlimit()
     """) + setup + textwrap.dedent(f"""
-        sys.setrecursionlimit({limit} or limit)
-        error = raises(RecursionError, call, times=3)
-        assert str(error) == "maximum recursion depth exceeded while calling a Python object", error
-        sys.setrecursionlimit(limit)
-        assert depth() == before  # the guard leaves the count as it found it
+        def case():
+            before, limit = depth(), sys.getrecursionlimit()
+            sys.setrecursionlimit({limit} or limit)
+            error = raises(RecursionError, call, times=3)
+            assert str(error) == "maximum recursion depth exceeded while calling a Python object", error
+            sys.setrecursionlimit(limit)
+            assert depth() == before  # the guard leaves the count as it found it
+
+        failed = []
+        def guarded():
+            try:
+                case()
+            except BaseException as error:
+                failed.append(error)
+
+        if {stack}:
+            threading.stack_size({stack})
+            thread = threading.Thread(target=guarded)
+            thread.start()
+            thread.join()
+        else:
+            guarded()
+        if failed:
+            raise failed[0]
     """))
 
 
@@ -239,6 +261,43 @@ def test_select_list_changed_by_its_items(run_child, methods):
             m.ExplorerView.select(panel(type("View", (), VIEW)()), paths)
             assert len(paths) in (0, 50), paths
     """))
+
+
+# A C caller's argument array need not own what it points to: here a stack of
+# plain addresses, and a keyword name whose comparison drops the value's only
+# reference and reuses its memory. Binding takes every keyword value before it
+# compares a name, so the body still gets the original value.
+def test_keyword_value_freed_by_the_name_comparison_is_still_bound(run_child):
+    run_child("""
+        import ctypes
+        vectorcall = ctypes.pythonapi.PyObject_Vectorcall
+        vectorcall.restype = ctypes.py_object
+        vectorcall.argtypes = [ctypes.py_object, ctypes.c_void_p, ctypes.c_size_t, ctypes.py_object]
+
+        class Value:
+            def __str__(self):
+                return "/original"
+
+        held, junk, seen = [Value()], [], []
+
+        class Key(str):
+            def __eq__(self, other):
+                held.clear()
+                gc.collect()
+                junk.extend([[n] for n in range(300)] + [types.SimpleNamespace() for _ in range(300)])
+                return str.__eq__(self, other)
+            __hash__ = str.__hash__
+
+        class Seeing(Model):
+            def setRootPath(self, path):
+                seen.append(path)
+                return Index()
+
+        view = types.SimpleNamespace(fsmodel=Seeing(), sortModel=Model(), setRootIndex=lambda index: None)
+        stack = (ctypes.c_void_p * 2)(id(view), id(held[0]))
+        assert vectorcall(m.FileSystemView.setRootPath, stack, 1, (Key("path"),)) is True
+        assert not held and seen == ["/original"], seen
+    """, debug_malloc=True)
 
 
 # ---------------------------------------------------------------- reentrancy

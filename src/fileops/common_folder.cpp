@@ -18,8 +18,9 @@ const Name workingFolder{"workingFolder"}, osp{"osp"}, commonpath{"commonpath"};
 Object commonFolderInSelectionBody(Frame& f) {
     Object files = callMethod(f.self(), names::selection);
     if (!truth(files)) return callMethod(f.self(), workingFolder);
-    Object common = callMethod(global(osp), commonpath, files);
-    Object commonPath = call(global(names::Path), common);
+    // Path(osp.commonpath(files)): Path is read before osp.
+    Object pathType = global(names::Path);
+    Object commonPath = call(pathType, callMethod(global(osp), commonpath, files));
     if (truth(callMethod(commonPath, names::is_dir))) return commonPath;
     return callMethod(hostWorkspace(), workingFolder);
 }

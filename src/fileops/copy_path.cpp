@@ -21,8 +21,8 @@ Object copyPathOfSelectionBody(Frame& f) {
     Object first = item(fresh, 0);
     Object pathStr = str(callMethod(first, names::absolute));
     Object board = callMethod(global(QApplication), clipboard);
-    Object clipboardMode = getAttr(global(QClipboard), Mode, Clipboard);
-    callMethod(board, setText, pathStr, kw(mode, clipboardMode));
+    BoundMethod setTextOfBoard = methodOf(board, setText);
+    setTextOfBoard(pathStr, kw(mode, getAttr(global(QClipboard), Mode, Clipboard)));
     return none();
 }
 

@@ -77,9 +77,9 @@ Object createBody(Frame& f) {
     if (!truth(f.arg(1))) return none();  // cancelled: not even the selection is read
     if (namesNothing(name)) return none();
     Object folder = callMethod(f.captured(), names::commonFolderInSelection);
-    Object commands = hostCommands();
+    BoundMethod execute = hostExecute();
     // folder / name: nested names nest, an absolute name replaces the folder.
-    runHostCommand(commands, item.command, divide(folder, name));
+    execute(item.command, divide(folder, name));
     return none();
 }
 

@@ -21,14 +21,12 @@ Object doPasteBody(Frame& f) {
     if (!truth(ok)) return none();  // cancelled
     bool emptyText = PyUnicode_Check(folderStr.ptr()) && PyUnicode_GET_LENGTH(folderStr.ptr()) == 0;
     if (emptyText || !truth(callMethod(call(global(names::Path), folderStr), names::is_dir))) {
-        Object window = hostWindow();
-        Object message = callMethod(f.captured(), names::tr, folderNotValid);
-        callMethod(window, names::showErrorMessage, message);
+        BoundMethod showErrorMessage = methodOf(hostWindow(), names::showErrorMessage);
+        showErrorMessage(callMethod(f.captured(), names::tr, folderNotValid));
         return none();
     }
-    Object commands = hostCommands();
-    Object target = call(global(names::Path), folderStr);  // built afresh from the text
-    runHostCommand(commands, pasteFilesCommand, target);
+    BoundMethod execute = hostExecute();
+    execute(pasteFilesCommand, call(global(names::Path), folderStr));  // built afresh from the text
     return none();
 }
 

@@ -10,10 +10,12 @@
 // paths that succeed stay short.
 #include <algorithm>
 #include <cassert>
+#include <cstdint>
 
 #include "module/compiler.hpp"
 #include "module/errors.hpp"
 #include "module/function.hpp"
+#include "module/stack.hpp"
 #include "module/state.hpp"
 
 namespace explorerview {
@@ -85,14 +87,26 @@ struct NativeCalls {
     // The innermost native function whose body runs on this thread: a name
     // missing from the globals is looked up in its __builtins__.
     FunctionObject* running = nullptr;
-    // Native calls running inside one another on this thread, and how many
-    // may. Python 3.11 runs Python-to-Python calls without using the C stack,
-    // so a program that raises the recursion limit may recurse far; every
-    // level of a recursion through native calls uses the C stack, which ends
-    // (8 MiB for the main thread) somewhere past 10,000 levels. 1,500 is the
-    // C recursion limit that later interpreters apply to their own native calls.
+    // Where a call may start on this thread's stack: [floor, floor + span).
+    // Below floor lies the margin kept for what runs beneath the last call that
+    // checked (the body's own calls into the toolkit and the interpreter, and
+    // raising the error). Python 3.11 runs Python-to-Python calls without using
+    // the C stack, so a program that raises the recursion limit may recurse
+    // far, and every level through a native call uses the C stack. span is 0
+    // until the bounds are read, at the thread's first call, and stays 0 where
+    // the system cannot tell them.
+    std::uintptr_t lowest = 0, floor = 0, span = 0;
+    bool boundsRead = false;
+    // Native calls running inside one another on this thread, and how many may
+    // where the stack cannot be measured (no bounds, or a call running on a
+    // stack of its own, as some coroutine libraries make). 1,500 is the C
+    // recursion limit that later interpreters apply to their own native calls.
     int depth = 0;
     static constexpr int maxDepth = 1500;
+    // The margin: 64 KiB, about a hundred levels of recursion through the
+    // module and room for what one body runs beneath it, or a quarter of a
+    // stack smaller than 256 KiB, so that a small thread keeps most of its stack.
+    static constexpr std::uintptr_t margin = 64 * 1024, marginShare = 4;
 };
 thread_local NativeCalls nativeCalls;
 
@@ -101,6 +115,25 @@ thread_local NativeCalls nativeCalls;
 // see into (a library call each time).
 EXPLORERVIEW_NOINLINE NativeCalls& callsOfThisThread() noexcept { return nativeCalls; }
 
+// Whether a call starting at stack address `here` may run, when it lies
+// outside [floor, floor + span): reads this thread's bounds at its first call;
+// inside the margin it may not; off the measured stack the depth decides.
+EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE bool stackLeft(NativeCalls& calls, std::uintptr_t here) noexcept {
+    if (!calls.boundsRead) {
+        calls.boundsRead = true;
+        const StackBounds bounds = threadStackBounds();
+        if (bounds.high > bounds.low) {
+            const std::uintptr_t size = bounds.high - bounds.low;
+            calls.lowest = bounds.low;
+            calls.floor = bounds.low + std::min(NativeCalls::margin, size / NativeCalls::marginShare);
+            calls.span = bounds.high - calls.floor;
+            if (here - calls.floor < calls.span) return true;
+        }
+    }
+    if (calls.span && here >= calls.lowest && here < calls.floor) return false;
+    return calls.depth < NativeCalls::maxDepth;
+}
+
 EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE void nativeDepthError() {
     intoPython([&] { PyErr_SetString(PyExc_RecursionError, "maximum recursion depth exceeded while calling a Python object"); });
 }
@@ -108,15 +141,17 @@ EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE void nativeDepthError() {
 FunctionObject* functionOf(const Frame& frame) { return reinterpret_cast<FunctionObject*>(frame.function.ptr()); }
 
 // Runs the body inside the interpreter's recursion guard, as every Python
-// call is, and within the native depth: endless recursion through native
-// methods ends in RecursionError instead of overflowing the C stack. The frame
-// holds the function and the arguments meanwhile; they are let go when the
-// call slot returns. Inlined into each way a call is bound: it is the step
-// every call of the module takes.
+// call is, and only while the C stack has room: endless recursion through
+// native methods ends in RecursionError instead of overflowing the C stack.
+// The frame, on the caller's stack, marks how deep this call starts. It holds
+// the function and the arguments meanwhile; they are let go when the call
+// slot returns. Inlined into each way a call is bound: it is the step every
+// call of the module takes.
 EXPLORERVIEW_ALWAYS_INLINE PyObject* run(Frame& frame) {
     FunctionObject* const fn = functionOf(frame);
     NativeCalls& calls = callsOfThisThread();
-    if (calls.depth >= NativeCalls::maxDepth) [[unlikely]] {
+    const auto here = reinterpret_cast<std::uintptr_t>(&frame);
+    if (here - calls.floor >= calls.span && !stackLeft(calls, here)) [[unlikely]] {
         nativeDepthError();
         return bindingFailed(fn);
     }

@@ -2,8 +2,6 @@
 // It is read at each use, so a host that rebinds it is heard at the next call.
 #pragma once
 
-#include <utility>
-
 #include "module/names.hpp"
 #include "module/runtime.hpp"
 
@@ -24,15 +22,14 @@ inline Object hostWindow() { return getAttr(global(services::tavro), services::w
 // tavro.workspace: the host's workspace, which knows the working folder.
 inline Object hostWorkspace() { return getAttr(global(services::tavro), services::workspace); }
 
-// commands.execute(commandId, args...); the command's result is returned.
-// The registry is a parameter because some bodies fetch it before they work
-// out the arguments, as the Python they stand for does:
-//     Object commands = hostCommands();
+// tavro.commands.execute, read now and called with (commandId, args...).
+// Python reads the method before it works out the arguments, so a body reads
+// it first and builds the arguments afterwards:
+//     BoundMethod execute = hostExecute();
 //     Object paths = callMethod(panel, names::selection);
-//     return runHostCommand(commands, copyFilesCommand, paths);
-template <class... A>
-Object runHostCommand(py::handle commands, const Name& commandId, A&&... args) {
-    return callMethod(commands, services::execute, commandId, std::forward<A>(args)...);
-}
+//     return execute(copyFilesCommand, paths);
+// A host whose registry lacks `execute` then sees the AttributeError Python
+// raises, not an error of whatever the arguments would have run.
+inline BoundMethod hostExecute() { return methodOf(hostCommands(), services::execute); }
 
 }  // namespace explorerview

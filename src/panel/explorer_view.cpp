@@ -65,14 +65,14 @@ const Name deleteFilesCommand{"Nodra.deleteFiles"};
 
 // ---- The three handlers made by the constructor ----------------------------
 
-Object selectOpenedFileBody(Frame&) { return runHostCommand(hostCommands(), selectOpenedFileCommand); }
+Object selectOpenedFileBody(Frame&) { return hostExecute()(selectOpenedFileCommand); }
 
 // Copy and Delete read the selection when they fire, not when they were made;
-// the commands object is fetched before the selection is read.
+// tavro.commands.execute is read before the selection.
 Object runOnSelection(Frame& f, const Name& command) {
-    Object commands = hostCommands();
+    BoundMethod execute = hostExecute();
     Object paths = callMethod(f.captured(), names::selection);
-    return runHostCommand(commands, command, paths);
+    return execute(command, paths);
 }
 
 Object copyBody(Frame& f) { return runOnSelection(f, copyFilesCommand); }
@@ -298,9 +298,8 @@ Object initBody(Frame& f) {
     {
         Object signal = getAttr(self, names::fileSystemView, doubleClicked);
         methodOf(signal, connect)(getAttr(self, fsItemDoubleClickedName));
-        Object view = getAttr(self, names::fileSystemView);
-        Object policy = getAttr(global(names::Qt), ContextMenuPolicy, CustomContextMenu);
-        callMethod(view, setContextMenuPolicy, policy);
+        methodOf(getAttr(self, names::fileSystemView), setContextMenuPolicy)(
+            getAttr(global(names::Qt), ContextMenuPolicy, CustomContextMenu));
         signal = getAttr(self, names::fileSystemView, customContextMenuRequested);
         methodOf(signal, connect)(getAttr(self, showContextMenuName));
     }
@@ -317,10 +316,10 @@ Object initBody(Frame& f) {
     // 17. Its "New" sub-menu, holding the same two actions as the toolbar's menu.
     setAttr(self, contextNewFileSubMenu, roundMenu(self, &newText, contextSubMenuId));
     {
-        Object subMenu = getAttr(self, contextNewFileSubMenu);
+        BoundMethod addActionsToSubMenu = methodOf(getAttr(self, contextNewFileSubMenu), addActions);
         Object actions = newList();
         forEachIn(newMenus, [&](const ActionRow& row) { append(actions, getAttr(self, row.attribute)); });
-        callMethod(subMenu, addActions, actions);
+        addActionsToSubMenu(actions);
         callOnPart(self, names::contextMenu, addMenu, contextNewFileSubMenu, sectionNew);
     }
 
@@ -354,10 +353,10 @@ Object initBody(Frame& f) {
 
     // 26. Toolbar above the stack, no gap between them.
     {
+        BoundMethod setLayout = methodOf(self, names::setLayout);
         Object boxType = global(names::QVBox);
         Object toolBar = getAttr(self, names::viewToolBar);
-        Object layout = call(boxType, toolBar, getAttr(self, names::stacked), kw(spacing, integer(0)));
-        callMethod(self, names::setLayout, layout);
+        setLayout(call(boxType, toolBar, getAttr(self, names::stacked), kw(spacing, integer(0))));
     }
 
     // 27. Start with no folder open.

@@ -19,7 +19,7 @@ const Name openFolderCommand{"Nodra.openFolder"};
 // The button's lambda: `tavro` is looked up at each press, so a host that
 // rebinds it is heard at once; the command's result goes back to the toolkit.
 Object openFolderLambdaBody(Frame&) {
-    return runHostCommand(hostCommands(), openFolderCommand);
+    return hostExecute()(openFolderCommand);
 }
 
 const FunctionRow openFolderLambda{
@@ -41,6 +41,7 @@ Object noFolderOpenedPageInitBody(Frame& f) {
     setAttr(self, openFolderButton, call(pushButton, buttonText, kw(names::triggered, onPress)));
     callMethod(getAttr(self, openFolderButton), setMaximumWidth, integer(300));
 
+    BoundMethod setLayout = methodOf(self, names::setLayout);
     Object vbox = global(names::QVBox);
     Object labelType = global(names::QLabel);
     Object labelText = callMethod(self, names::tr, noFolderText);
@@ -48,8 +49,7 @@ Object noFolderOpenedPageInitBody(Frame& f) {
     Object button = getAttr(self, openFolderButton);
     Object spacer = call(global(QVSpacer));
     Object margin = global(MARGIN_LARGE);
-    Object layout = call(vbox, label, button, spacer, kw(margins, margin));
-    callMethod(self, names::setLayout, layout);
+    setLayout(call(vbox, label, button, spacer, kw(margins, margin)));
     return none();
 }
 

@@ -76,11 +76,10 @@ Object selectionBody(Frame& f) {
     while (PyObject* item = intoPython([&] { return PyIter_Next(iterator.ptr()); })) {
         Object idx = Object::steal(item);
         if (!truth(callMethod(idx, names::isValid))) continue;
-        // view.fsmodel.filePath(view.sortModel.mapToSource(idx)): fsmodel is
-        // read first, as Python evaluates the receiver before the argument.
-        Object source = getAttr(view, names::fsmodel);
-        Object sourceIdx = callMethod(getAttr(view, names::sortModel), names::mapToSource, idx);
-        Object pathStr = callMethod(source, names::filePath, sourceIdx);
+        // view.fsmodel.filePath(view.sortModel.mapToSource(idx)): the method is
+        // read first, as Python evaluates it before its argument.
+        BoundMethod filePath = methodOf(getAttr(view, names::fsmodel), names::filePath);
+        Object pathStr = filePath(callMethod(getAttr(view, names::sortModel), names::mapToSource, idx));
         Object path = call(global(names::Path), pathStr);
         if (PyList_Append(result.ptr(), path.ptr()) < 0) throw PythonError();
     }

@@ -61,7 +61,7 @@ Object fsItemDoubleClickedBody(Frame& f) {
     BoundMethod filePath = methodOf(getAttr(self, names::fileSystemView, names::fsmodel), names::filePath);
     Object proxy = callMethod(getAttr(self, names::fileSystemView), model);
     Object path = call(pathType, filePath(callMethod(proxy, names::mapToSource, f.arg(1))));
-    if (truth(callMethod(path, isFile))) runHostCommand(hostCommands(), openFileCommand, path);
+    if (truth(callMethod(path, isFile))) hostExecute()(openFileCommand, path);
     return none();
 }
 

@@ -45,12 +45,13 @@ Object viewInitBody(Frame& f) {
     callMethod(getAttr(self, names::fsmodel), setReadOnly, Py_False);
     callMethod(getAttr(self, names::fsmodel), setNameFilterDisables, Py_False);
     // AllEntries | NoSymLinks | NoDotAndDotDot | Hidden: each flag is read
-    // just before its `|`, left to right.
+    // just before its `|`, left to right, after the method they are given to.
+    BoundMethod setFilterOfModel = methodOf(getAttr(self, names::fsmodel), setFilter);
     Object filter = dirFilter(AllEntries);
     filter = bitOr(filter, dirFilter(NoSymLinks));
     filter = bitOr(filter, dirFilter(NoDotAndDotDot));
     filter = bitOr(filter, dirFilter(Hidden));
-    callMethod(getAttr(self, names::fsmodel), setFilter, filter);
+    setFilterOfModel(filter);
     Object sortModelType = global(FolderFirstSortModel);
     setAttr(self, names::sortModel, call(sortModelType, getAttr(self, names::fsmodel)));
     methodOf(self, setModel)(getAttr(self, names::sortModel));
