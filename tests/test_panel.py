@@ -268,9 +268,9 @@ def test_select_then_selection_round_trip(opened):
     model_order = [view.fsmodel.filePath(view.sortModel.mapToSource(i))
                    for i in view.selectionModel().selectedRows()]
     assert [str(p) for p in got] == model_order
-    # Each item's own folder was opened for it; the current item is untouched.
+    # Each item's own folder was opened for it; the first path is the current row.
     assert view.isExpanded(proxy_index(panel, root / "sub" / "inner"))
-    assert not view.currentIndex().isValid()
+    assert view.currentIndex() == proxy_index(panel, wanted[0])
 
 
 def test_select_replaces_skips_unknown_paths_and_clears(opened):
@@ -278,8 +278,10 @@ def test_select_replaces_skips_unknown_paths_and_clears(opened):
     panel.select([root / "a.txt"])
     panel.select([root / "nowhere.txt", root / "B.txt", "not/a/path"])
     assert panel.selection() == [root / "B.txt"]
+    current = panel._fileSystemView.currentIndex
+    assert current() == proxy_index(panel, root / "B.txt")  # the first path selected
     panel.select([])
-    assert panel.selection() == []
+    assert panel.selection() == [] and not current().isValid()
 
 
 @pytest.mark.parametrize("order", ["top first", "bottom first"])
@@ -422,22 +424,23 @@ def test_double_click_opens_a_file_once_and_not_a_folder(qtbot, opened, tavro_do
 def test_ctrl_plus_expands_the_current_item_recursively_ctrl_minus_collapses(
         qtbot, opened, wait_folder_loaded):
     panel, root = opened
-    tree = focused_tree(panel)
 
     def expanded(*names):
         # Indexes are looked up afresh: rows arriving from the model move them.
         return [tree.isExpanded(proxy_index(panel, root / name)) for name in names]
 
-    # Nothing is current: the selection alone is not what gets expanded.
-    panel.select([root / "empty"])
-    qtbot.keyClick(tree, Qt.Key.Key_Plus, CTRL)
+    # The keyboard goes on from what select() chose, not from the top row that
+    # the tree makes current when it takes the focus.
+    panel.select([root / "sub"])
+    tree = focused_tree(panel)
+    with wait_folder_loaded(tree.fsmodel, root / "sub" / "inner"):  # both levels listed
+        qtbot.keyClick(tree, Qt.Key.Key_Plus, CTRL)
+    assert expanded("sub", "sub/inner") == [True, True]
     assert expanded("empty") == [False]
-
-    for folder in ("sub", "sub/inner"):  # let the model list both levels
-        with wait_folder_loaded(tree.fsmodel, root / folder):
-            tree.expand(proxy_index(panel, root / folder))
     qtbot.keyClick(tree, Qt.Key.Key_Minus, CTRL)
     assert expanded("sub", "sub/inner") == [False, False]
+    qtbot.keyClick(tree, Qt.Key.Key_Down)
+    assert tree.currentIndex() == proxy_index(panel, root / "a.txt")  # the row below sub
 
     qtbot.mouseClick(tree.viewport(), LEFT, pos=row_center(panel, root / "sub"))
     assert tree.currentIndex() == proxy_index(panel, root / "sub")
