@@ -1,8 +1,10 @@
 """The explorer panel through its real widgets on the host toolkit: what it
 shows after construction, its two states, selection as paths, the keys, clicks
 and menus a user reaches it with, and its lifetime."""
+import ast
 import gc
 import types
+import typing
 import weakref
 from pathlib import Path
 
@@ -496,6 +498,63 @@ def test_new_button_drops_its_menu_below_itself(qtbot, opened):
         assert [a.text() for a in menu.actions()] == ["File", "Folder"]
     finally:
         menu.close()
+
+
+# ---------------------------------------------------------------- the stub
+
+STUB = Path(__file__).resolve().parents[1] / "src" / "explorerview.pyi"
+
+
+def conforms(value, hint):
+    """Whether `value` is of the annotated type (unions, lists, classes and None)."""
+    if hint is None or hint is type(None):
+        return value is None
+    if typing.get_origin(hint) in (typing.Union, types.UnionType):
+        return any(conforms(value, each) for each in typing.get_args(hint))
+    if typing.get_origin(hint) is list:
+        return type(value) is list and all(conforms(v, typing.get_args(hint)[0]) for v in value)
+    return isinstance(value, hint)
+
+
+# What the methods that take arguments are given, keeping the panel's state.
+STUB_ARGUMENTS = {
+    "setWorkingFolder": lambda panel, root: [panel.workingFolder()],
+    "select": lambda panel, root: [panel.selection()],
+    "_fsItemDoubleClicked": lambda panel, root: [proxy_index(panel, root / "a.txt")],
+    "_showContextMenu": lambda panel, root: [QPoint(0, 0)],
+}
+
+
+@pytest.mark.parametrize("state", ["no folder", "a folder", "a selection"])
+def test_every_method_returns_what_the_stub_says(request, tmp_path, state):
+    # The return annotations as written (an overloaded method has several),
+    # evaluated among the stub's own names.
+    source, stub = STUB.read_text(), {}
+    exec(compile(source, str(STUB), "exec"), stub)
+    [cls] = [node for node in ast.parse(source).body
+             if isinstance(node, ast.ClassDef) and node.name == "ExplorerView"]
+    methods = {}
+    for node in cls.body:
+        if isinstance(node, ast.FunctionDef) and node.name != "__init__":
+            methods.setdefault(node.name, []).append(eval(ast.unparse(node.returns), stub))
+    if state == "no folder":
+        panel, root = request.getfixturevalue("panel"), tmp_path
+    else:
+        panel, root = request.getfixturevalue("opened")
+        if state == "a selection":
+            panel.select([root / "sub", root / "a.txt"])
+    for name, returns in methods.items():
+        if (state, name) == ("no folder", "_pasteFiles"):  # nothing to propose: absolute() of None
+            with pytest.raises(AttributeError):
+                getattr(panel, name)()
+            continue
+        result = getattr(panel, name)(*STUB_ARGUMENTS.get(name, lambda *_: [])(panel, root))
+        assert any(conforms(result, hint) for hint in returns), (name, result, returns)
+    for menu in (panel._newFileMenu, panel._fileSystemViewContextMenu):
+        menu.close()
+    native = type(type(panel).select)
+    assert set(methods) == {name for name, fn in vars(type(panel)).items()
+                            if type(fn) is native and name != "__init__"}
 
 
 # ---------------------------------------------------------------- lifetime
