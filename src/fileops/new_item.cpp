@@ -70,10 +70,10 @@ bool namesNothing(py::handle name) {
 // os.fspath(name): the text of a path object that a host hands back instead
 // of a str (a Path, say), so that Path(".") is judged as "." is; a str is
 // itself and runs no code. Anything else raises TypeError, as the join would.
-py::object fspath(py::handle name) {
+Object fspath(py::handle name) {
     PyObject* text = intoPython([&] { return PyOS_FSPath(name.ptr()); });
     if (!text) detail::throwPythonError();
-    return py::reinterpret_steal<py::object>(text);
+    return Object::steal(text);
 }
 
 // doCreateFile / doCreateFolder (name, ok): the folder is taken now, at the
@@ -81,26 +81,26 @@ py::object fspath(py::handle name) {
 // No other check on the name: refused names and existing items are the host
 // command's to report.
 template <const NewItem& item>
-py::object createBody(Frame& f) {
-    if (!truth(f.arg(1))) return py::none();  // cancelled: not even the selection is read
-    py::object name = fspath(f.arg(0));       // what the join below parses
-    if (namesNothing(name)) return py::none();
-    py::object folder = callMethod(f.captured(), names::commonFolderInSelection);
-    py::object commands = hostCommands();
+Object createBody(Frame& f) {
+    if (!truth(f.arg(1))) return none();  // cancelled: not even the selection is read
+    Object name = fspath(f.arg(0));       // what the join below parses
+    if (namesNothing(name)) return none();
+    Object folder = callMethod(f.captured(), names::commonFolderInSelection);
+    Object commands = hostCommands();
     // folder / name: nested names nest, an absolute name replaces the folder.
     runHostCommand(commands, item.command, divide(folder, name));
-    return py::none();
+    return none();
 }
 
 // _newFile / _newFolder (self): opens the prompt with an empty field and
 // returns at once. The callback is this row's one inner function.
 template <const NewItem& item>
-py::object promptBody(Frame& f) {
-    py::object callback = makeFunction(*f.spec.inner[0], captureOne(f.self()));
+Object promptBody(Frame& f) {
+    Object callback = makeFunction(*f.spec.inner[0], captureOne(f.self()));
     BoundMethod showTextInputBox = methodOf(hostWindow(), names::showTextInputBox);
-    py::object label = callMethod(f.self(), names::tr, item.label);
+    Object label = callMethod(f.self(), names::tr, item.label);
     showTextInputBox(label, empty, kw(names::then, callback));
-    return py::none();
+    return none();
 }
 
 const FunctionRow doCreateFile{

@@ -20,36 +20,36 @@ const Name scrollTo{"scrollTo"}, selectedRows{"selectedRows"};
 
 // The proxy index of a path: the file system model looks the path up by its
 // string (a str is used as it is), the proxy maps it into the tree's space.
-EXPLORERVIEW_ALWAYS_INLINE py::object proxyIndexOf(py::handle model, py::handle fsModel, py::handle path) {
+EXPLORERVIEW_ALWAYS_INLINE Object proxyIndexOf(py::handle model, py::handle fsModel, py::handle path) {
     return methodOf(model, names::mapFromSource)(callMethodWithStr(fsModel, names::index, path));
 }
 
 // sel.SelectionFlag(sel.SelectionFlag.Select.value | sel.SelectionFlag.Rows.value):
 // whole rows. The members are combined as integers and turned back into the
 // flag type, which holds whether or not the toolkit's members support | themselves.
-py::object selectRowsFlags(py::handle sel) {
-    py::object flagType = getAttr(sel, SelectionFlag);
-    py::object select = getAttr(sel, SelectionFlag, Select, value);
-    py::object rows = getAttr(sel, SelectionFlag, Rows, value);
+Object selectRowsFlags(py::handle sel) {
+    Object flagType = getAttr(sel, SelectionFlag);
+    Object select = getAttr(sel, SelectionFlag, Select, value);
+    Object rows = getAttr(sel, SelectionFlag, Rows, value);
     return call(flagType, bitOr(select, rows));
 }
 
-py::object selectBody(Frame& f) {
+Object selectBody(Frame& f) {
     py::handle paths = f.arg(1);
     assert(PyList_CheckExact(paths.ptr()));  // binding checks it (ArgumentCheck::exactListAfterSelf)
-    py::object view = getAttr(f.self(), names::fileSystemView);
-    py::object sel = callMethod(view, selectionModel);
-    py::object model = getAttr(view, names::sortModel);
-    py::object fsModel = getAttr(view, names::fsmodel);
+    Object view = getAttr(f.self(), names::fileSystemView);
+    Object sel = callMethod(view, selectionModel);
+    Object model = getAttr(view, names::sortModel);
+    Object fsModel = getAttr(view, names::fsmodel);
     callMethod(sel, clear);
-    py::object first;  // the first path selected; held, as the list may drop it
+    Object first;  // the first path selected; held, as the list may drop it
 
     // Walk the list as Python's list iterator does: the length is read afresh
     // each step, since str() of an item may run code that changes the list.
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(paths.ptr()); ++i) {
         // Held while str() runs: it may drop the list's own reference.
-        py::object p = py::reinterpret_borrow<py::object>(PyList_GET_ITEM(paths.ptr(), i));
-        py::object idx = proxyIndexOf(model, fsModel, p);
+        Object p = Object::borrow(PyList_GET_ITEM(paths.ptr(), i));
+        Object idx = proxyIndexOf(model, fsModel, p);
         if (!truth(idx) || !truth(callMethod(idx, names::isValid))) continue;  // not in the model
         // Only the immediate parent is opened here; scrolling to the last path
         // below lets the tree open that one's ancestors.
@@ -64,42 +64,42 @@ py::object selectBody(Frame& f) {
     // "Expand Selected" would act on a row nobody selected. Looked up afresh,
     // as rows may have moved since.
     if (first) {
-        py::object firstIdx = proxyIndexOf(model, fsModel, first);
+        Object firstIdx = proxyIndexOf(model, fsModel, first);
         if (truth(callMethod(firstIdx, names::isValid)))
             methodOf(sel, setCurrentIndex)(firstIdx, getAttr(sel, SelectionFlag, NoUpdate));
     }
 
     Py_ssize_t count = PyList_GET_SIZE(paths.ptr());
     if (count > 0) {
-        py::object last = py::reinterpret_borrow<py::object>(PyList_GET_ITEM(paths.ptr(), count - 1));
-        py::object lastIdx = proxyIndexOf(model, fsModel, last);
+        Object last = Object::borrow(PyList_GET_ITEM(paths.ptr(), count - 1));
+        Object lastIdx = proxyIndexOf(model, fsModel, last);
         if (truth(callMethod(lastIdx, names::isValid))) callMethod(view, scrollTo, lastIdx);
     }
-    return py::none();
+    return none();
 }
 
-py::object selectionBody(Frame& f) {
-    py::object view = getAttr(f.self(), names::fileSystemView);
-    py::object sel = callMethod(view, selectionModel);
+Object selectionBody(Frame& f) {
+    Object view = getAttr(f.self(), names::fileSystemView);
+    Object sel = callMethod(view, selectionModel);
     py::list result;
     if (sel.is_none()) return result;
-    py::object indexes = callMethod(sel, selectedRows);
-    py::object iterator = py::reinterpret_steal<py::object>(PyObject_GetIter(indexes.ptr()));
-    if (!iterator) throw py::error_already_set();
+    Object indexes = callMethod(sel, selectedRows);
+    Object iterator = Object::steal(PyObject_GetIter(indexes.ptr()));
+    if (!iterator) throw PythonError();
     // Stepped as a for loop steps it; a StopIteration raised by the iterator
     // ends the loop as it ends Python's.
     while (PyObject* item = PyIter_Next(iterator.ptr())) {
-        py::object idx = py::reinterpret_steal<py::object>(item);
+        Object idx = Object::steal(item);
         if (!truth(callMethod(idx, names::isValid))) continue;
         // view.fsmodel.filePath(view.sortModel.mapToSource(idx)): fsmodel is
         // read first, as Python evaluates the receiver before the argument.
-        py::object source = getAttr(view, names::fsmodel);
-        py::object sourceIdx = callMethod(getAttr(view, names::sortModel), names::mapToSource, idx);
-        py::object pathStr = callMethod(source, names::filePath, sourceIdx);
-        py::object path = call(global(names::Path), pathStr);
-        if (PyList_Append(result.ptr(), path.ptr()) < 0) throw py::error_already_set();
+        Object source = getAttr(view, names::fsmodel);
+        Object sourceIdx = callMethod(getAttr(view, names::sortModel), names::mapToSource, idx);
+        Object pathStr = callMethod(source, names::filePath, sourceIdx);
+        Object path = call(global(names::Path), pathStr);
+        if (PyList_Append(result.ptr(), path.ptr()) < 0) throw PythonError();
     }
-    if (PyErr_Occurred()) throw py::error_already_set();
+    if (PyErr_Occurred()) throw PythonError();
     return result;
 }
 
