@@ -47,13 +47,14 @@ class SelectionFlag(int):
     """Stands for the selection model's flag enumeration: members with `value`,
     and the class called with the combined integer."""
 
+    NoUpdate = Member(0x0)
     Select = Member(0x2)
     Rows = Member(0x20)
 
 
 class SelectionModel:
-    """select() records into a dict; clear() empties a list; selectedRows()
-    returns the prebuilt list of indexes."""
+    """select() and setCurrentIndex() record into dicts; clear() empties a
+    list; selectedRows() returns the prebuilt list of indexes."""
 
     SelectionFlag = SelectionFlag
 
@@ -61,6 +62,8 @@ class SelectionModel:
         self.selected = {}
         self.clear = [].clear
         self.select = self.selected.__setitem__
+        self.current = {}
+        self.setCurrentIndex = self.current.__setitem__
         self.selectedRows = returning(rows)
 
 

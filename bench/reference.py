@@ -192,6 +192,7 @@ class ExplorerView(QPluginWidget, QWidget):
         model = view.sortModel
         fsModel = view.fsmodel
         sel.clear()
+        first = None
         for p in paths:
             idx = model.mapFromSource(fsModel.index(str(p)))
             if not idx or not idx.isValid():
@@ -199,6 +200,12 @@ class ExplorerView(QPluginWidget, QWidget):
             view.expand(model.parent(idx))
             sel.select(idx, sel.SelectionFlag(sel.SelectionFlag.Select.value
                                               | sel.SelectionFlag.Rows.value))
+            if first is None:
+                first = p
+        if first is not None:
+            firstIdx = model.mapFromSource(fsModel.index(str(first)))
+            if firstIdx.isValid():
+                sel.setCurrentIndex(firstIdx, sel.SelectionFlag.NoUpdate)
         if paths:
             lastIdx = model.mapFromSource(fsModel.index(str(paths[-1])))
             if lastIdx.isValid():

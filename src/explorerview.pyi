@@ -8,7 +8,7 @@ own annotations say (`Path`, `list[Path]`).
 """
 import os
 from pathlib import Path
-from typing import TypeVar
+from typing import overload
 
 from Kelpa import (
     QFileSystemModel,
@@ -19,10 +19,6 @@ from Kelpa import (
     QTreeView,
     QWidget,
 )
-
-# A list is invariant: a host's list[Path] or list[str] is not a
-# list[str | os.PathLike[str]], so select() takes a list of any one path type.
-_PathT = TypeVar("_PathT", bound=str | os.PathLike[str])
 
 # Set at import, as in a module compiled from Python: doctest's table, empty.
 __test__: dict[str, object]
@@ -53,12 +49,24 @@ class ExplorerView(QPluginWidget, QWidget):
     def _showNewFileMenu(self) -> None: ...
     def setWorkingFolder(self, path: str | os.PathLike[str] | None) -> None: ...
     def workingFolder(self) -> Path | None: ...
-    def select(self, paths: list[_PathT]) -> None: ...
+    # A list is invariant: a host's list[Path] or list[str] is not a
+    # list[str | os.PathLike[str]], so each kind of list a host builds has its
+    # own signature. Not one signature over a type variable, whose name
+    # editors would show as the parameter's type; not one over a union of
+    # lists, against which mypy cannot type an empty list.
+    @overload
+    def select(self, paths: list[str]) -> None: ...
+    @overload
+    def select(self, paths: list[Path]) -> None: ...
+    @overload
+    def select(self, paths: list[str | Path]) -> None: ...
+    @overload
+    def select(self, paths: list[str | os.PathLike[str]]) -> None: ...
     def selection(self) -> list[Path]: ...
     def _expandSelected(self) -> None: ...
     def _fsItemDoubleClicked(self, index: QModelIndex) -> None: ...
     def _showContextMenu(self, pos: QPoint) -> None: ...
-    def _commonFolderInSelection(self) -> Path: ...
+    def _commonFolderInSelection(self) -> Path | None: ...
     def _pasteFiles(self) -> None:
         """
         Paste files

@@ -8,6 +8,7 @@ compiles the module again, about a minute), so nothing is written into the tree.
 import importlib
 import json
 import os
+import re
 import shutil
 import subprocess
 import zipfile
@@ -175,8 +176,11 @@ def test_editors_see_the_stub(request, tmp_path, tmp_path_factory, build_folder,
     done = run([PYTHON, "-c", JEDI_QUESTIONS, python, tmp_path, cache],
                env=clean_environment(PYTHONPATH=os.pathsep.join(map(str, [*path, HOST]))))
     answers = json.loads(done.stdout)
-    [(signature, stub)] = answers["select"]
-    assert signature == "select(paths: list[_PathT]) -> None"
+    # One signature per kind of list a host hands over, no name private to the stub.
+    assert [signature for signature, _ in answers["select"]] == [
+        f"select(paths: list[{kind}]) -> None"
+        for kind in ("str", "Path", "str | Path", "str | os.PathLike[str]")]
+    [stub] = {stub for _, stub in answers["select"]}
     assert Path(stub).parent.parent in {Path(p) for p in path} | {site_packages(python)}
     assert answers["workingFolder()"] == ["NoneType", "Path"]
     if layout.startswith("cmake"):  # the host's own package is still seen
@@ -232,14 +236,11 @@ TYPED_HOST_PACKAGE = """
 import Tavro_Workspace
 version: str = Tavro_Workspace.HOST_VERSION
 """
-# The toolkit and services stand-ins are plain untyped Python: their own bodies
-# are not what is checked, only what the host script and the stub use of them.
-MYPY_CONFIG = """
-[mypy]
-strict = True
-[mypy-Kelpa,Kelpa.*,Tavro,Tavro.*]
-follow_imports = silent
-"""
+# The configurations the README gives a host for each checker: the toolkit and
+# services packages are untyped Python (the stand-ins here), or not there at all.
+README_BLOCKS = re.findall(r"^```(ini|json)\n(.*?)^```", (ROOT / "README.md").read_text(), re.M | re.S)
+[MYPY_CONFIG] = [body for language, body in README_BLOCKS if language == "ini"]
+[PYRIGHT_CONFIG] = [json.loads(body) for language, body in README_BLOCKS if language == "json"]
 PYRIGHT = "1.1.414"
 
 
@@ -262,36 +263,38 @@ def pyright():
     return program
 
 
-@pytest.mark.parametrize("checker", ["mypy", "pyright"])
+@pytest.mark.parametrize("checker", ["mypy", "pyright", "mypy, no toolkit"])
 @pytest.mark.parametrize("layout", ["wheel in a venv", "cmake --install into the host's package"])
 def test_type_checkers_find_nothing_in_a_typed_host(request, tmp_path, tmp_path_factory, wheel_venv,
                                                     checker, layout):
     # Run from the venv the wheel went into, as an editor runs them for a project.
     python = wheel_venv / "bin" / "python"
     script = tmp_path / "host_script.py"
-    paths = [HOST]
+    paths = [] if checker.endswith("no toolkit") else [HOST]
     if layout.startswith("cmake"):
         paths.insert(0, request.getfixturevalue("host_install"))
         script.write_text(TYPED_HOST + TYPED_HOST_PACKAGE)
     else:
         script.write_text(TYPED_HOST)
     # The stub itself is checked in strict mode too: errors in an installed
-    # package are not reported, so a copy of it is a file of the project.
+    # package are not reported, so a copy of it is a file of the project (with
+    # the toolkit there: without it, the host's configuration is what is checked).
     stub = Path("stub", "explorerview.pyi")
     (tmp_path / "stub").mkdir()
     shutil.copy(ROOT / "src" / "explorerview.pyi", tmp_path / stub)
-    if checker == "mypy":
+    checked = [script.name, stub][:2 if HOST in paths else 1]
+    if checker.startswith("mypy"):
         (tmp_path / "mypy.ini").write_text(MYPY_CONFIG)
         done = subprocess.run(
             [python, "-m", "mypy", "--config-file", "mypy.ini", "--cache-dir",
-             tmp_path_factory.getbasetemp() / "mypy-cache", script.name, stub],
+             tmp_path_factory.getbasetemp() / f"{checker}-cache", *checked],
             cwd=tmp_path, capture_output=True, text=True,
             env=clean_environment(MYPYPATH=os.pathsep.join(map(str, paths))))
         assert done.returncode == 0 and done.stdout.startswith("Success: no issues"), done.stdout
     else:
         program = request.getfixturevalue("pyright")
         (tmp_path / "pyrightconfig.json").write_text(json.dumps({
-            "typeCheckingMode": "strict", "pythonVersion": "3.11",
+            **PYRIGHT_CONFIG, "pythonVersion": "3.11",
             "include": [script.name, str(stub)], "extraPaths": [str(p) for p in paths]}))
         done = subprocess.run([program, "--outputjson", "--pythonpath", python],
                               cwd=tmp_path, capture_output=True, text=True, env=clean_environment())

@@ -147,7 +147,8 @@ def test_paste_command_uses_the_copied_paths(host, folder_tree):
     assert (target / "x.txt").read_text() == "x"
     assert ui.thePanel.calls == [("select", [target / "x.txt"])]
     assert ui.progressCalls[-1] == (1, 1)   # the vanished file is not counted
-    assert "gone.txt no longer exists" in errors_of(services)[0]
+    gone = source / "gone.txt"
+    assert errors_of(services) == [f"{gone} was not copied into {target}:\n{gone} no longer exists."]
 
 
 @pytest.mark.parametrize("copied, folder, message", [
@@ -234,7 +235,15 @@ def test_a_drop_copies_like_paste_and_says_so(qtbot, panel_host):
         assert drop_on(view, index_of("dest"), [root / "a.txt"])
         qtbot.waitUntil(lambda: ui.notes[-1:] == [("status", f"Copied {dest / name}.")])
     assert tree_of(dest) == {name: content.encode() for name, content in expected}
-    assert drop_on(view, index_of("dest"), [root / "pkg", root / "a.txt"])
+    # A drag that ends where it began is a slip: onto a sibling (into the
+    # items' own folder) or a folder onto itself copies nothing; from a mixed
+    # drag only the items from elsewhere are copied.
+    before = tree_of(root)
+    assert not drop_on(view, index_of("a.txt"), [root / "a.txt", root / "pkg"])
+    assert not drop_on(view, index_of("dest"), [root / "dest"])
+    qtbot.wait(50)
+    assert tree_of(root) == before
+    assert drop_on(view, index_of("dest"), [root / "pkg", dest / "a.txt", root / "a.txt"])
     qtbot.waitUntil(lambda: ui.notes[-1] == ("status", f"Copied 2 items into {dest}."))
     assert tree_of(dest / "pkg") == tree_of(root / "pkg")
     assert ui.progressCalls[-1] == (4, 4)   # pkg, sub, x.py and a.txt
@@ -378,17 +387,19 @@ def test_new_refuses_bad_names(host, folder_tree, name, message):
     assert tree_of(root) == {"inner": "/"}
 
 
-@pytest.mark.parametrize("command, name, is_dir", [
-    ("Nodra.newFile", "notes.txt", False),
-    ("Nodra.newFile", "sub/notes.txt", False),
-    ("Nodra.newFolder", "pkg", True),
+@pytest.mark.parametrize("command, name, is_dir, made", [
+    ("Nodra.newFile", "notes.txt", False, ""),
+    ("Nodra.newFile", "sub/notes.txt", False, " and the folder {root}/sub to hold it"),
+    ("Nodra.newFolder", "pkg", True, ""),
+    ("Nodra.newFolder", "a/b/pkg", True, " and the folders {root}/a and {root}/a/b to hold it"),
 ])
-def test_new_creates_and_selects(host, folder_tree, command, name, is_dir):
+def test_new_creates_and_selects(host, folder_tree, command, name, is_dir, made):
     services, ui, _ = host
     root = folder_tree([])
     services.commands.execute(command, root / name)
     assert (root / name).is_dir() == is_dir and (root / name).exists()
     assert ui.thePanel.calls == [("select", [root / name])]
+    assert ui.notes == [("status", f"Created {root / name}{made.format(root=root)}.")]
     assert errors_of(services) == []
 
 
@@ -427,6 +438,7 @@ def test_open_folder(host, folder_tree, chosen):
     expected = root.resolve() if chosen else None
     assert services.workspace.workingFolder() == expected
     assert ui.thePanel.calls == ([("setWorkingFolder", expected)] if chosen else [])
+    assert ui.notes == ([("status", f"Opened {expected}.")] if chosen else [])
 
 
 def test_uncaught_exception_is_shown_and_logged(monkeypatch, capsys):
@@ -437,13 +449,15 @@ def test_uncaught_exception_is_shown_and_logged(monkeypatch, capsys):
         raise LookupError("lost")
     except LookupError:
         sys.excepthook(*sys.exc_info())
-    assert tavro.window.recentErrors[-1] == "Unexpected error: LookupError: lost"
+    assert tavro.window.recentErrors[-1] == "Unexpected error: LookupError: lost."
     assert "Traceback" in capsys.readouterr().err
 
 
 # ---------------------------------------------------------------- the window
 
-def test_window_shows_a_placeholder_when_the_panel_is_missing(qtbot, monkeypatch):
+def test_window_shows_a_placeholder_when_the_panel_is_missing_and_one_error_at_a_time(
+        qtbot, monkeypatch):
+    from PyQt6.QtWidgets import QMessageBox
     from Tavro.mainwindow import MainWindow
     monkeypatch.setitem(sys.modules, "Tavro_Workspace.explorerview", None)
     services = Services()
@@ -452,6 +466,17 @@ def test_window_shows_a_placeholder_when_the_panel_is_missing(qtbot, monkeypatch
     assert window.panel() is None
     placeholder = window.findChild(type(window.viewer.title), "explorer-placeholder")
     assert "could not be imported" in placeholder.text()
+    # Errors do not pile up: the newest replaces the one still open, and each
+    # message ends in one full stop.
+    for text in ("First problem", "Second problem.", "Third problem"):
+        services.window.showErrorMessage(text)
+    shown = lambda: [box.text() for box in window.findChildren(QMessageBox) if box.isVisible()]
+    assert shown() == ["Third problem."]
+    window.findChild(QMessageBox).close()   # and so deleted
+    services.window.showErrorMessage("Fourth problem")
+    assert shown() == ["Fourth problem."]
+    assert list(services.window.recentErrors) == [
+        "First problem.", "Second problem.", "Third problem.", "Fourth problem."]
     services.window.attach(None)
 
 
@@ -514,8 +539,8 @@ def test_demo_refuses_a_missing_folder(tmp_path):
 # ---------------------------------------------------------------- under a real X server
 
 DEMO_UNDER_X = r"""
-import json, sys
-from PyQt6.QtCore import Qt
+import json, shutil, subprocess, sys
+from PyQt6.QtCore import QRect, Qt
 from PyQt6.QtGui import QColor, QIcon
 from PyQt6.QtTest import QTest
 from PyQt6.QtWidgets import QApplication, QMenu, QToolButton
@@ -548,12 +573,13 @@ for row in range(model.rowCount(root)):
     index = model.index(row, 0, root)
     rows[model.data(index)] = painted(model.data(index, Qt.ItemDataRole.DecorationRole))
 bar = tavro.window.toolBars()[0]
-buttons = {}
+buttons, tips = {}, []
 for action in bar.actions():
     button = bar.widgetForAction(action)
     if isinstance(button, QToolButton) and action.isVisible():
         buttons[action.text()] = [action.icon().name(), colours(button.grab().toImage())]
-menu = window.panel()._fileSystemViewContextMenu
+        tips.append(button.toolTip())
+context = menu = window.panel()._fileSystemViewContextMenu
 entries = [*menu.actions(), *(a for m in menu.findChildren(QMenu) for a in m.actions())]
 menus = {a.text(): painted(a.icon()) for a in entries if getattr(a, "iconName", lambda: None)()}
 
@@ -584,8 +610,27 @@ panel.select([root / "notes.txt"])
 panel._copyPathAction.trigger()
 QTest.qWait(50)
 status = window.statusBar().currentMessage()
+# The Menu key (pressed on the X server: Qt turns it into a keyboard menu
+# request) and Shift+F10 open the context menu on the current row.
+def menu_key():
+    if shutil.which("xdotool"):
+        subprocess.run(["xdotool", "key", "Menu"], check=True)
+    else:
+        QTest.keyClick(view, Qt.Key.Key_Menu)
+opened_at = {}
+for name, press in (("Menu", menu_key),
+                    ("Shift+F10", lambda: QTest.keyClick(view, Qt.Key.Key_F10, Qt.KeyboardModifier.ShiftModifier))):
+    panel.select([root / "src"])
+    rect = view.visualRect(row("src"))
+    on_row = QRect(view.viewport().mapToGlobal(rect.topLeft()), rect.size())
+    press()
+    QTest.qWait(200)
+    opened_at[name] = context.isVisible() and on_row.contains(context.pos())
+    context.close()
+    QTest.qWait(50)
 print(json.dumps({"platform": app.platformName(), "rows": rows, "buttons": buttons, "menus": menus,
-                  "shades": shades, "keys": keys, "copy path": status}))
+                  "shades": shades, "keys": keys, "copy path": status, "tips": tips,
+                  "menu keys": opened_at}))
 """
 
 
@@ -620,4 +665,8 @@ def test_demo_under_x_paints_icons_opens_from_the_keyboard_and_says_what_it_copi
     assert seen["keys"] == {"README.md": [str(root / "README.md"), False],
                             "main.py": [str(root / "main.py"), False],
                             "src": [str(root / "main.py"), True]}
-    assert seen["copy path"] == f"Copied path {root / 'notes.txt'}"
+    assert seen["copy path"] == f"Copied path {root / 'notes.txt'}."
+    # Each button says its keys; the keyboard opens the context menu on the current row.
+    assert seen["tips"] == ["New File or Folder", "Select Opened File", "Expand Selected (Ctrl++)",
+                            "Collapse all (Ctrl+-)"]
+    assert seen["menu keys"] == {"Menu": True, "Shift+F10": True}

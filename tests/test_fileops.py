@@ -237,8 +237,10 @@ def test_new_item_with_no_folder_open_raises_from_the_join(
 
 
 # Names that add no path component create nothing, as an empty name; decided
-# from the text as pathlib parses it (a leading "/" is a root, ".." a step up).
-@pytest.mark.parametrize("name", ["", ".", "./", "./.", ".//./", "..", "...", ".a", "a/.", "/", "/.", "./.."])
+# from the text as pathlib parses it (a leading "/" is a root, ".." a step up),
+# also when a host hands back a path object instead of a str.
+@pytest.mark.parametrize("name", ["", ".", "./", "./.", ".//./", "..", "...", ".a", "a/.", "/", "/.", "./..",
+                                  Path("."), Path("x")], ids=repr)
 def test_new_item_name_that_adds_no_component_creates_nothing(
         explorerview, panel, root, tavro_double, twin, monkeypatch, name):
     made = []

@@ -42,10 +42,10 @@ class Model:  # the file system model and the proxy at once
     def filePath(self, index): return "/x"
 
 class Flag(int):
-    Select = Rows = types.SimpleNamespace(value=1)
+    Select = Rows = NoUpdate = types.SimpleNamespace(value=1)
 
 SELECTION = dict(SelectionFlag=Flag, clear=lambda self: None, select=lambda self, index, flags: None,
-                 selectedRows=lambda self: [Index()])
+                 setCurrentIndex=lambda self, index, flags: None, selectedRows=lambda self: [Index()])
 Selection = type("Selection", (), SELECTION)
 
 VIEW = dict(fsmodel=Model(), sortModel=Model(), selectionModel=lambda self: Selection(),

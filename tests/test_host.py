@@ -198,7 +198,7 @@ def test_toolbar_shows_items_in_call_order(qtbot):
     toolbar = QViewToolBar(panel)
     toolbar.setObjectName("explorer-toolbar")
     title, spacer, line = Kelpa.QLabel("Explorer"), QHSpacer(), QVLine()
-    new, locate = QAction("New File or Folder", icon="add"), QAction("Select", icon="locate")
+    new, locate = QAction("New File or Folder", icon="add", shortcut="Ctrl++"), QAction("Select", icon="locate")
     for item in (title, spacer, new, line, locate):
         toolbar.addItem(item)
     panel.setLayout(QVBox(toolbar, QVSpacer()))
@@ -212,6 +212,13 @@ def test_toolbar_shows_items_in_call_order(qtbot):
     lefts = [w.geometry().left() for w in shown]
     assert lefts == sorted(lefts)
     assert spacer.width() > 200   # the spacer takes the free width
+    # An icon-only button says what it does and its keys, also once they change.
+    assert [toolbar.widgetForAction(a).toolTip() for a in (new, locate)] == \
+        ["New File or Folder (Ctrl++)", "Select"]
+    new.setText("&New && Open")
+    locate.setShortcut(QtGui.QKeySequence("Ctrl+L"))
+    assert [toolbar.widgetForAction(a).toolTip() for a in (new, locate)] == \
+        ["New & Open (Ctrl++)", "Select (Ctrl+L)"]
     toolbar.setEnabled(False)
     assert not button.isEnabled()
     with pytest.raises(TypeError):
@@ -364,8 +371,8 @@ def test_model_loads_a_folder_whose_files_never_answer_a_read(tmp_path):
     assert done.returncode == 0, done.stderr
 
 
-@pytest.mark.parametrize("limit, shown, bounded", [(10_000, 6, False), (3, 3, True)],
-                         ids=["all", "bound"])
+@pytest.mark.parametrize("limit, shown, bounded", [(10_000, 6, False), (3, 3, True), (1, 1, True)],
+                         ids=["all", "bound", "one row"])
 def test_expand_selected_opens_folders_not_read_yet(qtbot, explorerview, tavro_double,
                                                     folder_tree, wait_folder_loaded,
                                                     monkeypatch, limit, shown, bounded):
@@ -392,8 +399,9 @@ def test_expand_selected_opens_folders_not_read_yet(qtbot, explorerview, tavro_d
     else:
         assert opened == ["a", "a/b", "a/b/c", "a/b/c/d", "a/empty"]
     message = window.statusBar().currentMessage()
-    assert message.startswith(f"Stopped expanding {root / 'a'} at 3 rows" if bounded else
-                              f"Expanded {root / 'a'}: 6 rows.")
+    rows = "1 row" if shown == 1 else f"{shown} rows"
+    assert message.startswith(f"Stopped expanding {root / 'a'} at {rows};" if bounded else
+                              f"Expanded {root / 'a'}: {rows}.")
 
 
 def test_commands_dispatch_with_arguments():
@@ -403,8 +411,8 @@ def test_commands_dispatch_with_arguments():
 
 
 @pytest.mark.parametrize("register, expected", [
-    (None, "Unknown command: Nodra.nothing"),
-    (lambda: 1 / 0, "Command Nodra.nothing failed: ZeroDivisionError: division by zero"),
+    (None, "Unknown command: Nodra.nothing."),
+    (lambda: 1 / 0, "Command Nodra.nothing failed: ZeroDivisionError: division by zero."),
 ])
 def test_command_problems_become_messages(capsys, register, expected):
     services = Services()

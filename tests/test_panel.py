@@ -1,8 +1,10 @@
 """The explorer panel through its real widgets on the host toolkit: what it
 shows after construction, its two states, selection as paths, the keys, clicks
 and menus a user reaches it with, and its lifetime."""
+import ast
 import gc
 import types
+import typing
 import weakref
 from pathlib import Path
 
@@ -268,9 +270,9 @@ def test_select_then_selection_round_trip(opened):
     model_order = [view.fsmodel.filePath(view.sortModel.mapToSource(i))
                    for i in view.selectionModel().selectedRows()]
     assert [str(p) for p in got] == model_order
-    # Each item's own folder was opened for it; the current item is untouched.
+    # Each item's own folder was opened for it; the first path is the current row.
     assert view.isExpanded(proxy_index(panel, root / "sub" / "inner"))
-    assert not view.currentIndex().isValid()
+    assert view.currentIndex() == proxy_index(panel, wanted[0])
 
 
 def test_select_replaces_skips_unknown_paths_and_clears(opened):
@@ -278,8 +280,10 @@ def test_select_replaces_skips_unknown_paths_and_clears(opened):
     panel.select([root / "a.txt"])
     panel.select([root / "nowhere.txt", root / "B.txt", "not/a/path"])
     assert panel.selection() == [root / "B.txt"]
+    current = panel._fileSystemView.currentIndex
+    assert current() == proxy_index(panel, root / "B.txt")  # the first path selected
     panel.select([])
-    assert panel.selection() == []
+    assert panel.selection() == [] and not current().isValid()
 
 
 @pytest.mark.parametrize("order", ["top first", "bottom first"])
@@ -422,22 +426,23 @@ def test_double_click_opens_a_file_once_and_not_a_folder(qtbot, opened, tavro_do
 def test_ctrl_plus_expands_the_current_item_recursively_ctrl_minus_collapses(
         qtbot, opened, wait_folder_loaded):
     panel, root = opened
-    tree = focused_tree(panel)
 
     def expanded(*names):
         # Indexes are looked up afresh: rows arriving from the model move them.
         return [tree.isExpanded(proxy_index(panel, root / name)) for name in names]
 
-    # Nothing is current: the selection alone is not what gets expanded.
-    panel.select([root / "empty"])
-    qtbot.keyClick(tree, Qt.Key.Key_Plus, CTRL)
+    # The keyboard goes on from what select() chose, not from the top row that
+    # the tree makes current when it takes the focus.
+    panel.select([root / "sub"])
+    tree = focused_tree(panel)
+    with wait_folder_loaded(tree.fsmodel, root / "sub" / "inner"):  # both levels listed
+        qtbot.keyClick(tree, Qt.Key.Key_Plus, CTRL)
+    assert expanded("sub", "sub/inner") == [True, True]
     assert expanded("empty") == [False]
-
-    for folder in ("sub", "sub/inner"):  # let the model list both levels
-        with wait_folder_loaded(tree.fsmodel, root / folder):
-            tree.expand(proxy_index(panel, root / folder))
     qtbot.keyClick(tree, Qt.Key.Key_Minus, CTRL)
     assert expanded("sub", "sub/inner") == [False, False]
+    qtbot.keyClick(tree, Qt.Key.Key_Down)
+    assert tree.currentIndex() == proxy_index(panel, root / "a.txt")  # the row below sub
 
     qtbot.mouseClick(tree.viewport(), LEFT, pos=row_center(panel, root / "sub"))
     assert tree.currentIndex() == proxy_index(panel, root / "sub")
@@ -493,6 +498,63 @@ def test_new_button_drops_its_menu_below_itself(qtbot, opened):
         assert [a.text() for a in menu.actions()] == ["File", "Folder"]
     finally:
         menu.close()
+
+
+# ---------------------------------------------------------------- the stub
+
+STUB = Path(__file__).resolve().parents[1] / "src" / "explorerview.pyi"
+
+
+def conforms(value, hint):
+    """Whether `value` is of the annotated type (unions, lists, classes and None)."""
+    if hint is None or hint is type(None):
+        return value is None
+    if typing.get_origin(hint) in (typing.Union, types.UnionType):
+        return any(conforms(value, each) for each in typing.get_args(hint))
+    if typing.get_origin(hint) is list:
+        return type(value) is list and all(conforms(v, typing.get_args(hint)[0]) for v in value)
+    return isinstance(value, hint)
+
+
+# What the methods that take arguments are given, keeping the panel's state.
+STUB_ARGUMENTS = {
+    "setWorkingFolder": lambda panel, root: [panel.workingFolder()],
+    "select": lambda panel, root: [panel.selection()],
+    "_fsItemDoubleClicked": lambda panel, root: [proxy_index(panel, root / "a.txt")],
+    "_showContextMenu": lambda panel, root: [QPoint(0, 0)],
+}
+
+
+@pytest.mark.parametrize("state", ["no folder", "a folder", "a selection"])
+def test_every_method_returns_what_the_stub_says(request, tmp_path, state):
+    # The return annotations as written (an overloaded method has several),
+    # evaluated among the stub's own names.
+    source, stub = STUB.read_text(), {}
+    exec(compile(source, str(STUB), "exec"), stub)
+    [cls] = [node for node in ast.parse(source).body
+             if isinstance(node, ast.ClassDef) and node.name == "ExplorerView"]
+    methods = {}
+    for node in cls.body:
+        if isinstance(node, ast.FunctionDef) and node.name != "__init__":
+            methods.setdefault(node.name, []).append(eval(ast.unparse(node.returns), stub))
+    if state == "no folder":
+        panel, root = request.getfixturevalue("panel"), tmp_path
+    else:
+        panel, root = request.getfixturevalue("opened")
+        if state == "a selection":
+            panel.select([root / "sub", root / "a.txt"])
+    for name, returns in methods.items():
+        if (state, name) == ("no folder", "_pasteFiles"):  # nothing to propose: absolute() of None
+            with pytest.raises(AttributeError):
+                getattr(panel, name)()
+            continue
+        result = getattr(panel, name)(*STUB_ARGUMENTS.get(name, lambda *_: [])(panel, root))
+        assert any(conforms(result, hint) for hint in returns), (name, result, returns)
+    for menu in (panel._newFileMenu, panel._fileSystemViewContextMenu):
+        menu.close()
+    native = type(type(panel).select)
+    assert set(methods) == {name for name, fn in vars(type(panel)).items()
+                            if type(fn) is native and name != "__init__"}
 
 
 # ---------------------------------------------------------------- lifetime

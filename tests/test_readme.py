@@ -80,6 +80,11 @@ def test_the_readme_has_commands_of_each_kind():
     assert _blocks("python") and any(session for _, session, _ in _shell_lines())
 
 
+def test_the_readme_says_which_python_pip_builds_for():
+    requires = re.search(r'^requires-python = "(.*)"$', (REPO / "pyproject.toml").read_text(), re.M)[1]
+    assert f"`Requires-Python: {requires}`" in TEXT
+
+
 @pytest.mark.parametrize("command", _make_commands())
 def test_make_command_parses_and_selects_tests(command):
     dry = subprocess.run(["bash", "-c", "make -n " + command[len("make"):]], cwd=REPO,
@@ -121,7 +126,8 @@ def test_python_block_runs(built, tmp_path, number):
         return   # a fragment of some other program: it has to parse, no more
     script = tmp_path / "block.py"
     script.write_text(code)
-    run = subprocess.run([sys.executable, str(script)], cwd=REPO,
-                         env=_environment(PYTHONPATH="build:host"),
+    # From a folder of its own: an example holds wherever it is run.
+    run = subprocess.run([sys.executable, str(script)], cwd=tmp_path,
+                         env=_environment(PYTHONPATH=os.pathsep.join([str(REPO / "build"), str(REPO / "host")])),
                          capture_output=True, text=True, timeout=120)
     assert run.returncode == 0, run.stderr

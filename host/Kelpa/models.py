@@ -7,7 +7,9 @@ host's model checks the folder first, so a panel can tell the user why.
 Qt's own drop copies each file with QFile::copy, silently, and does nothing
 at all when the name is taken. Here a drop is only ever a copy, and the host's
 drop handler does it (by the rules of its Paste, saying what happened); with
-no handler set, the model takes no drops.
+no handler set, the model takes no drops. A drag that ends where it began
+(onto the folder the items already live in, or a folder onto itself) is a
+slip of the hand, not a request for copies: those items are left out.
 """
 import inspect
 import os
@@ -38,6 +40,21 @@ def _shared_icon_provider():
 _drop_handler = lambda: None   # gives the live drop handler, or None
 
 
+def _away_from(paths, folder):
+    """The paths that neither live in `folder` nor are it. Each distinct parent
+    is resolved once: the check runs at every move of a drag."""
+    here, same = os.path.normpath(folder), os.path.realpath(folder)
+    resolved = {}
+    kept = []
+    for path in map(os.path.normpath, paths):
+        parent = os.path.dirname(path)
+        if parent not in resolved:
+            resolved[parent] = os.path.realpath(parent) == same
+        if not resolved[parent] and path != here:
+            kept.append(path)
+    return kept
+
+
 class QFileSystemModel(QtGui.QFileSystemModel):
 
     @staticmethod
@@ -62,7 +79,8 @@ class QFileSystemModel(QtGui.QFileSystemModel):
         folder = self.filePath(parent) if parent.isValid() else self.rootPath()
         if not paths or not folder or not os.path.isdir(folder):
             return None
-        return paths, folder
+        paths = _away_from(paths, folder)
+        return (paths, folder) if paths else None
 
     def canDropMimeData(self, data, action, row, column, parent):
         return self._dropped(data, parent) is not None

@@ -10,12 +10,20 @@ it stopped.
 Qt's tree answers Return and Enter only with `activated`, which plug-ins that
 open items on `doubleClicked` never hear; file managers open the current item
 with either key, so here they act on the current row as a double click on it.
+
+The Menu key and Shift+F10 open the context menu of the current row, beside
+that row, as a right click on it would; Qt puts a keyboard menu in the middle
+of the tree and leaves Shift+F10 to the application.
 """
 from PyQt6 import QtWidgets
-from PyQt6.QtCore import QPersistentModelIndex, Qt, pyqtSignal
+from PyQt6.QtCore import QEvent, QPersistentModelIndex, QPoint, Qt, pyqtSignal
 from PyQt6.QtWidgets import QMainWindow
 
 _FILE_PATH_ROLE = Qt.ItemDataRole.UserRole + 1   # QFileSystemModel's own role
+
+
+def _rows(number):
+    return f"{number:,} row" if number == 1 else f"{number:,} rows"
 
 
 class QTreeView(QtWidgets.QTreeView):
@@ -36,7 +44,35 @@ class QTreeView(QtWidgets.QTreeView):
             self._expansion = _Expansion(self, index, depth)
             self._expansion.start()
 
+    def event(self, event):
+        if (event.type() == QEvent.Type.ContextMenu
+                and event.reason() == event.Reason.Keyboard and self._menuAtCurrentRow()):
+            return True
+        return super().event(event)
+
+    def _menuAtCurrentRow(self):
+        """Ask for the context menu (customContextMenuRequested, in the viewport's
+        coordinates, as a right click does) beside the current row's icon, or
+        at the top of the tree when no row is current. False when the tree
+        shows no custom menu: Qt's own handling stays then."""
+        if self.contextMenuPolicy() != Qt.ContextMenuPolicy.CustomContextMenu:
+            return False
+        index = self.currentIndex()
+        point = QPoint(0, 0)
+        if index.isValid():
+            self.scrollTo(index)
+            row = self.visualRect(index).intersected(self.viewport().rect())
+            point = QPoint(row.left() + row.height(), row.center().y())
+        self.customContextMenuRequested.emit(point)
+        return True
+
     def keyPressEvent(self, event):
+        key, modifiers = event.key(), event.modifiers() & ~Qt.KeyboardModifier.KeypadModifier
+        if ((key == Qt.Key.Key_Menu and modifiers == Qt.KeyboardModifier.NoModifier)
+                or (key == Qt.Key.Key_F10 and modifiers == Qt.KeyboardModifier.ShiftModifier)):
+            if self._menuAtCurrentRow():
+                event.accept()
+                return
         index = self.currentIndex()
         if (event.key() in (Qt.Key.Key_Return, Qt.Key.Key_Enter) and index.isValid()
                 and self.state() != self.State.EditingState):
@@ -68,10 +104,10 @@ class QTreeView(QtWidgets.QTreeView):
         self._stopExpanding()
         name = expansion.title
         if bounded:
-            text = (f"Stopped expanding {name} at {shown:,} rows; expand a folder inside "
+            text = (f"Stopped expanding {name} at {_rows(shown)}; expand a folder inside "
                     f"it to see more.")
         else:
-            text = f"Expanded {name}: {shown:,} rows."
+            text = f"Expanded {name}: {_rows(shown)}."
         window = self.window()
         if isinstance(window, QMainWindow):
             window.statusBar().showMessage(text, 10000)

@@ -44,10 +44,14 @@ def _listing(paths):
 
 
 def _problems_text(problems):
-    lines = [message for _, message in problems[:_LISTED]]
+    lines = [errors.sentence(message) for _, message in problems[:_LISTED]]
     if len(problems) > _LISTED:
-        lines.append(f"... and {len(problems) - _LISTED} more")
+        lines.append(f"... and {len(problems) - _LISTED} more.")
     return "\n".join(lines)
+
+
+def _and(words):
+    return words[0] if len(words) == 1 else f"{', '.join(words[:-1])} and {words[-1]}"
 
 
 class HostCommands:
@@ -94,7 +98,7 @@ class HostCommands:
         panel = self.ui.panel()
         if panel is not None:
             panel.setWorkingFolder(folder)
-        self.ui.status(f"Opened {folder}")
+        self.ui.status(f"Opened {folder}.")
         return True
 
     def enterFolder(self, folder):
@@ -170,8 +174,9 @@ class HostCommands:
             return
         self._select(result.created)
         if result.problems:
-            self._error(f"Some items were not copied into {folder}:\n"
-                        + _problems_text(result.problems))
+            which = (f"{result.problems[0][0]} was" if len(result.problems) == 1
+                     else f"{_count(len(result.problems))} were")
+            self._error(f"{which} not copied into {folder}:\n" + _problems_text(result.problems))
         made = (f"{result.created[0]}" if len(result.created) == 1
                 else f"{_count(len(result.created))} into {folder}")
         if result.cancelled:
@@ -222,9 +227,12 @@ class HostCommands:
 
     def _create(self, make, path):
         try:
-            created = make(path)
+            created, folders = make(path)
         except FileOpsError as exc:
             self._error(str(exc))
             return
         self._select([created])
-        self.ui.status(f"Created {created}")
+        # The folders typed before the name were made too: say so.
+        holders = (f" and the folder{'s' if len(folders) > 1 else ''} "
+                   f"{_and([str(f) for f in folders])} to hold it" if folders else "")
+        self.ui.status(f"Created {created}{holders}.")

@@ -14,6 +14,14 @@ def log(exc_type, exc, tb, context=None):
     sys.stderr.flush()
 
 
+def sentence(text):
+    """`text` ending in a full stop, as every message of the host does (status
+    notes, error messages and each line of a listing in one); a text that ends
+    in a full stop, question or exclamation mark already is one."""
+    text = text.rstrip()
+    return text if text.endswith((".", "?", "!")) else text + "."
+
+
 def describe(exc):
     text = str(exc)
     return f"{type(exc).__name__}: {text}" if text else type(exc).__name__

@@ -196,9 +196,19 @@ def _check_new_path(path):
     return path
 
 
+def _missing_folders(folder):
+    """The folders that creating `folder` with its parents would make, top first."""
+    missing = []
+    while not os.path.lexists(folder) and folder != folder.parent:
+        missing.append(folder)
+        folder = folder.parent
+    return missing[::-1]
+
+
 def _create(path, make):
     path = _check_new_path(path)
     try:
+        folders = _missing_folders(path.parent)
         path.parent.mkdir(parents=True, exist_ok=True)
         make(path)
     except FileExistsError:
@@ -206,16 +216,18 @@ def _create(path, make):
     except (OSError, ValueError) as exc:
         reason = _reason(exc) if isinstance(exc, OSError) else str(exc)
         raise FileOpsError(f"Cannot create {path}: {reason}.") from None
-    return path
+    return path, folders
 
 
 def create_file(path):
-    """Create an empty file; never touches an existing one."""
+    """Create an empty file, and missing folders above it; never touches an
+    existing one. Returns (the file, [the folders made for it, top first])."""
     return _create(path, lambda p: open(p, "xb").close())
 
 
 def create_folder(path):
-    """Create a folder (and missing parent folders); an existing name is an error."""
+    """Create a folder, and missing folders above it; an existing name is an
+    error. Returns (the folder, [the folders made for it, top first])."""
     return _create(path, lambda p: p.mkdir())
 
 

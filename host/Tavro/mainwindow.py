@@ -7,7 +7,7 @@ from PyQt6.QtGui import QAction, QKeySequence
 from PyQt6.QtWidgets import (QApplication, QFileDialog, QMainWindow, QMessageBox,
                              QProgressDialog, QSplitter)
 
-from . import explorer
+from . import errors, explorer
 from .viewer import FileViewer
 
 TITLE = "Tavro"
@@ -56,7 +56,7 @@ class MainWindow(QMainWindow):
         if self._panel is None or not text:
             return
         if text in (str(path.absolute()) for path in self._panel.selection()[:1]):
-            self.status(f"Copied path {text}")
+            self.status(f"Copied path {text}.")
 
     def _folderChanged(self, folder):
         self.setWindowTitle(f"{folder.name or folder} - {TITLE}" if folder else TITLE)
@@ -78,7 +78,7 @@ class MainWindow(QMainWindow):
         self.viewer.showContent(content)
 
     def status(self, text):
-        self.statusBar().showMessage(text, 10000)
+        self.statusBar().showMessage(errors.sentence(text), 10000)
 
     @contextmanager
     def progress(self, title):

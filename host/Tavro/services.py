@@ -51,6 +51,7 @@ class Window:
     def __init__(self):
         self._main = None
         self._toolbars = []
+        self._box = None   # the message box on screen, if any
         self.recentErrors = collections.deque(maxlen=100)
 
     def attach(self, main_window):
@@ -64,16 +65,24 @@ class Window:
         return self._main
 
     def showErrorMessage(self, text):
+        """Show `text` in the window's one message box: a newer message replaces
+        the one still open, so that errors never pile up in a stack of boxes."""
+        text = errors.sentence(text)
         print(f"Tavro: {text}", file=sys.stderr)
         self.recentErrors.append(text)
         main = self.mainWindow()
         if main is None:
             return
-        box = QMessageBox(QMessageBox.Icon.Warning, main.windowTitle(), text,
-                          QMessageBox.StandardButton.Ok, main)
-        box.setModal(False)
-        box.setAttribute(Qt.WidgetAttribute.WA_DeleteOnClose)
+        box = self._box
+        # A closed box is on its way to deletion: a new one takes its place.
+        if box is None or sip.isdeleted(box) or not box.isVisible() or box.parent() is not main:
+            box = self._box = QMessageBox(QMessageBox.Icon.Warning, main.windowTitle(), "",
+                                          QMessageBox.StandardButton.Ok, main)
+            box.setModal(False)
+            box.setAttribute(Qt.WidgetAttribute.WA_DeleteOnClose)
+        box.setText(text)
         box.show()
+        box.raise_()
 
     def showTextInputBox(self, label, text, then):
         """Ask for one line of text without blocking; `then(text, ok)` follows.

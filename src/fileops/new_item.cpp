@@ -51,7 +51,7 @@ bool isDriveRelative(PyObject* text, Py_ssize_t length) {
 // name, which replaces the folder), as pathlib parses a name.
 bool namesNothing(py::handle name) {
     PyObject* text = name.ptr();
-    if (!PyUnicode_Check(text)) return false;  // left for the join to judge
+    if (!PyUnicode_Check(text)) return false;  // bytes: left for the join to refuse
     const Py_ssize_t length = PyUnicode_GET_LENGTH(text);
 #ifdef _WIN32
     if (isDriveRelative(text, length)) return true;
@@ -67,14 +67,21 @@ bool namesNothing(py::handle name) {
     return true;
 }
 
+// os.fspath(name): the text of a path object that a host hands back instead
+// of a str (a Path, say), so that Path(".") is judged as "." is; a str is
+// itself and runs no code. Anything else raises TypeError, as the join would.
+Object fspath(py::handle name) {
+    return ownedOrThrow(intoPython([&] { return PyOS_FSPath(name.ptr()); }));
+}
+
 // doCreateFile / doCreateFolder (name, ok): the folder is taken now, at the
 // confirmation, so the selection of that moment decides where the item goes.
 // No other check on the name: refused names and existing items are the host
 // command's to report.
 template <const NewItem& item>
 Object createBody(Frame& f) {
-    py::handle name = f.arg(0);
     if (!truth(f.arg(1))) return none();  // cancelled: not even the selection is read
+    Object name = fspath(f.arg(0));       // what the join below parses
     if (namesNothing(name)) return none();
     Object folder = callMethod(f.captured(), names::commonFolderInSelection);
     BoundMethod execute = hostExecute();

@@ -15,6 +15,7 @@ namespace {
 
 const Name selectionModel{"selectionModel"}, clear{"clear"}, selectName{"select"};
 const Name SelectionFlag{"SelectionFlag"}, Select{"Select"}, Rows{"Rows"}, value{"value"};
+const Name NoUpdate{"NoUpdate"}, setCurrentIndex{"setCurrentIndex"};
 const Name scrollTo{"scrollTo"}, selectedRows{"selectedRows"};
 
 // The proxy index of a path: the file system model looks the path up by its
@@ -41,6 +42,7 @@ Object selectBody(Frame& f) {
     Object model = getAttr(view, names::sortModel);
     Object fsModel = getAttr(view, names::fsmodel);
     callMethod(sel, clear);
+    Object first;  // the first path selected; held, as the list may drop it
 
     // Walk the list as Python's list iterator does: the length is read afresh
     // each step, since str() of an item may run code that changes the list.
@@ -53,6 +55,18 @@ Object selectBody(Frame& f) {
         // below lets the tree open that one's ancestors.
         methodOf(view, names::expand)(callMethod(model, names::parent, idx));
         methodOf(sel, selectName)(idx, selectRowsFlags(sel));
+        if (!first) first = p;
+    }
+
+    // The keyboard goes on from what was selected: the first selected row
+    // becomes current, the selection unchanged. Left without a current row,
+    // the tree makes its top row current when it takes the focus, and
+    // "Expand Selected" would act on a row nobody selected. Looked up afresh,
+    // as rows may have moved since.
+    if (first) {
+        Object firstIdx = proxyIndexOf(model, fsModel, first);
+        if (truth(callMethod(firstIdx, names::isValid)))
+            methodOf(sel, setCurrentIndex)(firstIdx, getAttr(sel, SelectionFlag, NoUpdate));
     }
 
     Py_ssize_t count = PyList_GET_SIZE(paths.ptr());
