@@ -575,6 +575,9 @@ ORDER_CASES.update({
     "ExplorerView._pasteFiles.doPaste, cancelled": ("ExplorerView._pasteFiles.doPaste", {}, {"len(ok)": 0}),
     "ExplorerView._newFile.doCreateFile, cancelled": ("ExplorerView._newFile.doCreateFile", {}, {"len(ok)": 0}),
 })
+# A new item's name is text: the prompt hands back a str.
+for key in ("ExplorerView._newFile.doCreateFile", "ExplorerView._newFolder.doCreateFolder"):
+    ORDER_CASES[key][1]["name"] = "notes.txt"
 # setRootPath's message is translated before tavro.window is read, as the
 # view has always shown it; every other step is in Python's order.
 TRANSLATED_FIRST = {"FileSystemView.setRootPath, permission", "FileSystemView.setRootPath, not found"}
