@@ -128,6 +128,7 @@ void execute(py::handle module, Progress& progress) {
     constants::buildRows();
     exec::importNames(globals);
     exec::createClasses(globals);
+    exec::loadToolkitCalls(globals);
     if (PyDict_SetItemString(globals.ptr(), "__test__", py::dict().ptr()) < 0) throw py::error_already_set();
 }
 
