@@ -45,11 +45,14 @@ struct Toolkit {
                sip->api_type_from_py_type_object(type) == modelType;
     }
     // Exactly the toolkit's own `wrapper` bound to `model` (not a mixin's
-    // object, not another model's method stored on this one).
-    static bool isOwnMethod(PyObject* found, PyCFunction wrapper, PyObject* model) {
+    // object, not another model's method stored on this one), `model` being
+    // still a QFileSystemModel after the look-up (which may run code).
+    bool isOwnMethod(PyObject* found, PyCFunction wrapper, PyObject* model) const {
         return PyCFunction_Check(found) && PyCFunction_GetFunction(found) == wrapper &&
-               PyCFunction_GetSelf(found) == model;
+               PyCFunction_GetSelf(found) == model && isModel(model);
     }
+    // An index of the toolkit's own class, whose C++ object is a QModelIndex.
+    bool isIndex(PyObject* index) const { return Py_IS_TYPE(index, indexClass); }
     // The C++ object of a live wrapper; null once it has been deleted (the
     // toolkit's own call then raises its RuntimeError).
     void* address(PyObject* wrapper) const {
@@ -82,6 +85,8 @@ PyTypeObject* toolkitClass(const sipAPIDef* sip, PyObject* cls, const char* name
         py::object found = py::reinterpret_steal<py::object>(PyType_GetName(type));
         if (!found) PyErr_Clear();
         bool named = found && PyUnicode_Check(found.ptr()) && PyUnicode_CompareWithASCIIString(found.ptr(), name) == 0;
+        // Kept for the life of the process: the toolkit's own classes are never freed.
+        if (named) Py_INCREF(type);
         return named ? type : nullptr;
     }
     return nullptr;
@@ -91,7 +96,8 @@ PyTypeObject* toolkitClass(const sipAPIDef* sip, PyObject* cls, const char* name
 // entry whose signature never changes so that a mismatch can be reported: a
 // request for a minor version no sip has is refused with the range it has.
 bool sipImplementsOurAbi(const sipAPIDef* sip) {
-    sipExportedModuleDef probe{};
+    // Static: were a sip ever to take it, it would stay valid (and empty).
+    static sipExportedModuleDef probe{};
     probe.em_strings = "Tavro_Workspace.explorerview";
     probe.em_name = 0;
     if (sip->api_export_module(&probe, SIP_ABI_MAJOR_VERSION, UINT_MAX, nullptr) == 0) return false;
@@ -137,8 +143,11 @@ const Toolkit* findToolkit(PyObject* globals) {
     }
     // Only the API's data members are read until the toolkit's classes are
     // known to be this sip's: a foreign layout calls nothing.
-    PyTypeObject* modelClass = toolkitClass(sip, PyDict_GetItemString(globals, "QFileSystemModel"), "QFileSystemModel");
-    PyTypeObject* indexClass = toolkitClass(sip, PyDict_GetItemString(globals, "QModelIndex"), "QModelIndex");
+    // Held while their method resolution orders are read.
+    py::object modelGlobal = py::reinterpret_borrow<py::object>(PyDict_GetItemString(globals, "QFileSystemModel"));
+    py::object indexGlobal = py::reinterpret_borrow<py::object>(PyDict_GetItemString(globals, "QModelIndex"));
+    PyTypeObject* modelClass = toolkitClass(sip, modelGlobal.ptr(), "QFileSystemModel");
+    PyTypeObject* indexClass = toolkitClass(sip, indexGlobal.ptr(), "QModelIndex");
     if (!modelClass || !indexClass || !sipImplementsOurAbi(sip)) return nullptr;
 
     PyCFunction isDirWrapper = wrapperOf(modelClass, "isDir"), fileNameWrapper = wrapperOf(modelClass, "fileName");
@@ -175,8 +184,6 @@ const Toolkit* findToolkit(PyObject* globals) {
     if (!sameQt || !newEnough || !sameInlines || !roomForText) return nullptr;
 
     library.keep();
-    Py_INCREF(modelClass);  // held for the life of the process
-    Py_INCREF(indexClass);
     return new Toolkit{sip, calls, sip->api_wrappertype_type, sip->api_type_from_py_type_object(modelClass),
                        indexClass, isDirWrapper, fileNameWrapper};
 }
@@ -189,7 +196,7 @@ py::object modelIsDir(py::handle model, py::handle index) {
     const Toolkit* kit = toolkit;
     if (!kit || !kit->isModel(model.ptr())) return callMethod(model, isDir, index);
     py::object method = getAttr(model, isDir);
-    if (Toolkit::isOwnMethod(method.ptr(), kit->isDir, model.ptr()) && Py_IS_TYPE(index.ptr(), kit->indexClass)) {
+    if (kit->isOwnMethod(method.ptr(), kit->isDir, model.ptr()) && kit->isIndex(index.ptr())) {
         const void *cppModel = kit->address(model.ptr()), *cppIndex = kit->address(index.ptr());
         if (cppModel && cppIndex) {
             ++*kit->calls->callsInC;
@@ -212,7 +219,7 @@ LoweredFileName::LoweredFileName(py::handle model, py::handle index) {
         return;
     }
     py::object method = getAttr(model, fileName);
-    if (Toolkit::isOwnMethod(method.ptr(), kit->fileName, model.ptr()) && Py_IS_TYPE(index.ptr(), kit->indexClass)) {
+    if (kit->isOwnMethod(method.ptr(), kit->fileName, model.ptr()) && kit->isIndex(index.ptr())) {
         const void *cppModel = kit->address(model.ptr()), *cppIndex = kit->address(index.ptr());
         if (cppModel && cppIndex) {
             ++*kit->calls->callsInC;
@@ -220,6 +227,11 @@ LoweredFileName::LoweredFileName(py::handle model, py::handle index) {
             int result = intoPython([&] { return kit->calls->fileName(cppModel, cppIndex, text_, &units, &length); });
             if (result < 0) [[unlikely]] {
                 PyErr_NoMemory();
+                detail::throwPythonError();
+            }
+            // An error that data() left pending is not swallowed: the call failed.
+            if (PyErr_Occurred()) [[unlikely]] {
+                kit->calls->releaseName(text_);
                 detail::throwPythonError();
             }
             holdsText_ = true;
