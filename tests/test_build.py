@@ -128,6 +128,7 @@ import ctypes, importlib.util, sys
 from pathlib import Path
 from Kelpa import QApplication, QFileSystemModel
 app = QApplication([])
+exec(sys.argv[3])
 spec = importlib.util.spec_from_file_location("Tavro_Workspace.explorerview", sys.argv[1])
 ev = importlib.util.module_from_spec(spec)
 spec.loader.exec_module(ev)
@@ -139,8 +140,13 @@ print(sorted(set(loaded)))
 """
 
 
-@pytest.mark.parametrize("beside", [True, False], ids=["library beside", "module alone"])
-def test_module_from_a_file_location_finds_the_library_beside_it(build_folder, tmp_path, beside):
+@pytest.mark.parametrize("beside, before, used", [
+    (True, "", True),
+    (False, "", False),
+    # A toolkit compiled against another Qt: fileName's inline may differ, so no direct calls.
+    (True, "import PyQt6.QtCore; PyQt6.QtCore.QT_VERSION += 1", False),
+], ids=["library beside", "module alone", "toolkit built against another Qt"])
+def test_module_from_a_file_location_finds_the_library_beside_it(build_folder, tmp_path, beside, before, used):
     if not model_calls(build_folder):
         pytest.skip("built without the toolkit's own model calls")
     folder = tmp_path / "elsewhere"
@@ -148,9 +154,9 @@ def test_module_from_a_file_location_finds_the_library_beside_it(build_folder, t
     shutil.copy(build_folder / "Tavro_Workspace" / MODULE_FILE, folder / "renamed.so")
     if beside:
         shutil.copy(build_folder / "Tavro_Workspace" / MODEL_CALLS_FILE, folder)
-    done = run([PYTHON, "-c", SPEC_FROM_FILE, folder / "renamed.so", tmp_path], cwd=tmp_path,
+    done = run([PYTHON, "-c", SPEC_FROM_FILE, folder / "renamed.so", tmp_path, before], cwd=tmp_path,
                env=clean_environment(PYTHONPATH=str(HOST), QT_QPA_PLATFORM="offscreen"))
-    assert done.stdout.split("\n")[-2] == str([str(folder / MODEL_CALLS_FILE)] if beside else [])
+    assert done.stdout.split("\n")[-2] == str([str(folder / MODEL_CALLS_FILE)] if used else [])
 
 
 def test_cmake_install_places_module_in_plugin_package(host_install, build_folder):
