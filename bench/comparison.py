@@ -13,7 +13,6 @@ runs; the parent (`measure`) starts it and reads the dumps back.
 import ctypes
 import gc
 import os
-import subprocess
 import sys
 
 from . import machinery, reference
@@ -65,16 +64,7 @@ def child(marks_library, path, out):
 def measure(marks_library, path, folder):
     """({side: instructions of one sort}, comparisons per sort)."""
     out = os.path.join(folder, "comparisons")
-    command = ["valgrind", "--tool=callgrind", "--instr-atstart=no",
-               f"--callgrind-out-file={folder}/callgrind.out",
-               sys.executable, "-m", "bench.comparison", marks_library, path, out]
-    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-    environment = dict(os.environ, PYTHONHASHSEED="0")
-    done = subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True,
-                          cwd=root, env=environment)
-    if done.returncode:
-        raise RuntimeError(f"callgrind run failed:\n{done.stderr[-3000:]}")
-    dumps = machinery._read_dumps(folder)
+    dumps = machinery.run_under_callgrind(folder, ["bench.comparison", marks_library, path, out])
     sorts = {side: sum(machinery.per_operation(dumps, "sort", side).values())
              for side in (NATIVE, PYTHON, QT)}
     with open(out) as written:

@@ -12,12 +12,15 @@ import pytest
 from PyQt6 import sip
 from PyQt6.QtCore import QObject
 from PyQt6.QtGui import QFileSystemModel as PyQt6QFileSystemModel
-from Kelpa import (QAbstractItemView, QDir, QFileSystemModel, QScrollDelegate, QSortFilterProxyModel, Qt,
-                   QWidget)
+from Kelpa import QAbstractItemView, QDir, QFileSystemModel, QScrollDelegate, Qt, QWidget
 
 from Tavro_Workspace import explorerview as ev
 
 from conftest import make_tree
+
+# The comparison written in Python, as a plug-in author would write it.
+sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
+from bench.reference import FolderFirstSortModel as PythonSortModel  # noqa: E402
 
 LESS_THAN = "Tavro_Workspace.explorerview.FolderFirstSortModel.lessThan"
 SET_ROOT_PATH = "Tavro_Workspace.explorerview.FileSystemView.setRootPath"
@@ -380,24 +383,6 @@ def test_root_path_is_made_by_the_current_path_type(view, tmp_path, monkeypatch)
 # fileName when the method Python finds is the toolkit's own, bound to the
 # model; everything else is called as Python calls it. Either way the order
 # and everything Python can see are those of the Python class below.
-
-class PythonSortModel(QSortFilterProxyModel):
-    """The comparison written in Python, as a plug-in author would."""
-
-    def __init__(self, fsModel):
-        super().__init__()
-        self.fsModel = fsModel
-        self.setSourceModel(fsModel)
-
-    def lessThan(self, left, right):
-        leftIsDir = self.fsModel.isDir(left)
-        rightIsDir = self.fsModel.isDir(right)
-        if leftIsDir != rightIsDir:
-            return leftIsDir
-        leftName = self.fsModel.fileName(left).lower()
-        rightName = self.fsModel.fileName(right).lower()
-        return leftName < rightName
-
 
 class _ModelCalls(ctypes.Structure):
     _fields_ = [("size", ctypes.c_size_t), ("compiledQtVersion", ctypes.c_long)] \
