@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "module/exec_steps.hpp"
 #include "module/runtime.hpp"
@@ -18,9 +19,11 @@
 
 namespace explorerview::tree {
 
-namespace {
-const Name isDir{"isDir"}, fileName{"fileName"}, lower{"lower"};
-}  // namespace
+using modelNames::fileName;
+using modelNames::isDir;
+using modelNames::lower;
+
+PyTypeObject* detail::toolkitMetatype = nullptr;
 
 #if defined(EXPLORERVIEW_TOOLKIT_CALLS)
 
@@ -192,9 +195,8 @@ const Toolkit* findToolkit(PyObject* globals) {
 
 // ---- the calls -------------------------------------------------------------------------
 
-py::object modelIsDir(py::handle model, py::handle index) {
+py::object detail::toolkitIsDir(py::handle model, py::handle index) {
     const Toolkit* kit = toolkit;
-    if (!kit || !kit->isModel(model.ptr())) return callMethod(model, isDir, index);
     py::object method = getAttr(model, isDir);
     if (kit->isOwnMethod(method.ptr(), kit->isDir, model.ptr()) && kit->isIndex(index.ptr())) {
         const void *cppModel = kit->address(model.ptr()), *cppIndex = kit->address(index.ptr());
@@ -203,7 +205,7 @@ py::object modelIsDir(py::handle model, py::handle index) {
             int result = intoPython([&] { return kit->calls->isDir(cppModel, cppIndex); });
             if (result < 0) [[unlikely]] {
                 PyErr_NoMemory();
-                detail::throwPythonError();
+                explorerview::detail::throwPythonError();
             }
             return boolean(result != 0);
         }
@@ -212,12 +214,8 @@ py::object modelIsDir(py::handle model, py::handle index) {
     return call(method, index);
 }
 
-LoweredFileName::LoweredFileName(py::handle model, py::handle index) {
+void LoweredFileName::fromToolkit(py::handle model, py::handle index) {
     const Toolkit* kit = toolkit;
-    if (!kit || !kit->isModel(model.ptr())) {
-        lowered_ = callMethod(callMethod(model, fileName, index), lower);
-        return;
-    }
     py::object method = getAttr(model, fileName);
     if (kit->isOwnMethod(method.ptr(), kit->fileName, model.ptr()) && kit->isIndex(index.ptr())) {
         const void *cppModel = kit->address(model.ptr()), *cppIndex = kit->address(index.ptr());
@@ -227,24 +225,21 @@ LoweredFileName::LoweredFileName(py::handle model, py::handle index) {
             int result = intoPython([&] { return kit->calls->fileName(cppModel, cppIndex, text_, &units, &length); });
             if (result < 0) [[unlikely]] {
                 PyErr_NoMemory();
-                detail::throwPythonError();
+                explorerview::detail::throwPythonError();
             }
             // An error that data() left pending is not swallowed: the call failed.
             if (PyErr_Occurred()) [[unlikely]] {
                 kit->calls->releaseName(text_);
-                detail::throwPythonError();
+                explorerview::detail::throwPythonError();
             }
-            holdsText_ = true;
-            return;
+            return;  // the text is held: lowered_ stays null
         }
     }
     ++*kit->calls->callsInPython;
     lowered_ = callMethod(call(method, index), lower);
 }
 
-LoweredFileName::~LoweredFileName() {
-    if (holdsText_) toolkit->calls->releaseName(text_);
-}
+void LoweredFileName::releaseText() { toolkit->calls->releaseName(text_); }
 
 namespace {
 
@@ -261,7 +256,7 @@ py::object strOf(const unsigned short* units, std::size_t length) {
         if (c > widest) widest = c;
     }
     PyObject* text = PyUnicode_New(count, widest);
-    if (!text) detail::throwPythonError();
+    if (!text) explorerview::detail::throwPythonError();
     int kind = PyUnicode_KIND(text);
     void* data = PyUnicode_DATA(text);
     Py_ssize_t at = 0;
@@ -294,40 +289,42 @@ int compareAscii(const unsigned short* a, std::size_t aLength, const unsigned sh
 
 }  // namespace
 
-py::object LoweredFileName::object() {
-    if (!lowered_) lowered_ = callMethod(strOf(units, length), lower);
-    return lowered_;
+void LoweredFileName::lowerText() {
+    py::object lowered = callMethod(strOf(units, length), lower);
+    releaseText();
+    lowered_ = std::move(lowered);
 }
 
-py::object lessNames(LoweredFileName& left, LoweredFileName& right) {
+py::object detail::lessTexts(LoweredFileName& left, LoweredFileName& right) {
     if (left.isText() && right.isText()) {
         int order = compareAscii(left.units, left.length, right.units, right.length);
         if (order != 2) return boolean(order < 0);
     }
-    py::object leftName = left.object();
-    py::object rightName = right.object();
+    const py::object& leftName = left.object();
+    const py::object& rightName = right.object();
     return less(leftName, rightName);
 }
 
 void load(py::handle globals) {
-    if (!toolkit) toolkit = findToolkit(globals.ptr());
+    if (toolkit) return;
+    toolkit = findToolkit(globals.ptr());
+    if (toolkit) detail::toolkitMetatype = toolkit->wrapperType;
 }
 
-#else  // without the direct calls: every call goes the usual way
+#else  // without the direct calls: every call goes the usual way (toolkitMetatype stays null)
 
-py::object modelIsDir(py::handle model, py::handle index) { return callMethod(model, isDir, index); }
+py::object detail::toolkitIsDir(py::handle model, py::handle index) { return callMethod(model, isDir, index); }
 
-LoweredFileName::LoweredFileName(py::handle model, py::handle index)
-    : lowered_(callMethod(callMethod(model, fileName, index), lower)) {}
+void LoweredFileName::fromToolkit(py::handle model, py::handle index) {
+    lowered_ = callMethod(callMethod(model, fileName, index), lower);
+}
 
-LoweredFileName::~LoweredFileName() = default;
+void LoweredFileName::lowerText() {}
 
-py::object LoweredFileName::object() { return lowered_; }
+void LoweredFileName::releaseText() {}  // never called: lowered_ is always set
 
-py::object lessNames(LoweredFileName& left, LoweredFileName& right) {
-    py::object leftName = left.object();
-    py::object rightName = right.object();
-    return less(leftName, rightName);
+py::object detail::lessTexts(LoweredFileName& left, LoweredFileName& right) {
+    return less(left.object(), right.object());
 }
 
 void load(py::handle) {}
