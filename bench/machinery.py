@@ -265,8 +265,8 @@ def run_under_callgrind(folder, module_and_arguments, extra_valgrind=()):
                f"--callgrind-out-file={folder}/callgrind.out", *extra_valgrind,
                sys.executable, "-m", *module_and_arguments]
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-    # A fixed hash seed gives the same dict layouts, so the same counts, each run.
-    environment = dict(os.environ, PYTHONHASHSEED="0")
+    # Fixed hash seeds give the same dict and QHash layouts, so the same counts, each run.
+    environment = dict(os.environ, PYTHONHASHSEED="0", QT_HASH_SEED="0")
     done = subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True,
                           cwd=root, env=environment)
     if done.returncode:
