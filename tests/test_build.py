@@ -123,7 +123,7 @@ def test_model_calls_library_binds_to_the_qt_already_loaded(build_folder):
 
 # The module imported from a file location of its own, with or without the
 # library beside it: the comparison calls the toolkit's C++ only where it is.
-SPEC_FROM_FILE = """
+FROM_A_FILE_LOCATION = """
 import ctypes, importlib.util, sys
 from pathlib import Path
 from Kelpa import QApplication, QFileSystemModel
@@ -154,7 +154,7 @@ def test_module_from_a_file_location_finds_the_library_beside_it(build_folder, t
     shutil.copy(build_folder / "Tavro_Workspace" / MODULE_FILE, folder / "renamed.so")
     if beside:
         shutil.copy(build_folder / "Tavro_Workspace" / MODEL_CALLS_FILE, folder)
-    done = run([PYTHON, "-c", SPEC_FROM_FILE, folder / "renamed.so", tmp_path, before], cwd=tmp_path,
+    done = run([PYTHON, "-c", FROM_A_FILE_LOCATION, folder / "renamed.so", tmp_path, before], cwd=tmp_path,
                env=clean_environment(PYTHONPATH=str(HOST), QT_QPA_PLATFORM="offscreen"))
     assert done.stdout.split("\n")[-2] == str([str(folder / MODEL_CALLS_FILE)] if used else [])
 

@@ -2,7 +2,7 @@
 //
 // The folder is the one the module's own shared library was loaded from, as
 // the operating system reports it: whatever the import system was given (a
-// path entry, a spec made from a file location, a renamed copy), the
+// path entry, a loader given a file location, a renamed copy), the
 // libraries shipped with the module sit beside it.
 #pragma once
 
