@@ -45,8 +45,10 @@ void* load(const char* fileName) {
     if (!dladdr(reinterpret_cast<void*>(&ownAddress), &info) || !info.dli_fname) return nullptr;
     std::string path = info.dli_fname;
     std::string::size_type slash = path.rfind('/');
-    path.resize(slash == std::string::npos ? 0 : slash + 1);
-    if (path.empty()) path = "./";  // loaded by a bare name: from the working folder
+    // Loaded by a bare name, found on the library search path: its folder is
+    // unknown, and the working folder is no place to load code from.
+    if (slash == std::string::npos) return nullptr;
+    path.resize(slash + 1);
     path += fileName;
     // Local: nothing of it is seen by libraries loaded later. Its Qt
     // dependencies bind by name to the Qt libraries already loaded.
