@@ -22,13 +22,13 @@ namespace {
 void copyFromSpec(py::handle dict, py::handle spec, const char* attribute, const char* key, bool skipNone) {
     PyObject* value = PyObject_GetAttrString(spec.ptr(), attribute);
     if (!value) {
-        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw py::error_already_set();
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw PythonError();
         PyErr_Clear();
         return;
     }
-    py::object owned = py::reinterpret_steal<py::object>(value);
+    Object owned = Object::steal(value);
     if (skipNone && owned.is_none()) return;
-    if (PyDict_SetItemString(dict.ptr(), key, value) < 0) throw py::error_already_set();
+    if (PyDict_SetItemString(dict.ptr(), key, value) < 0) throw PythonError();
 }
 
 EXPLORERVIEW_CATCHES_FORCED_UNWIND PyObject* explorerview_create(PyObject* spec, PyModuleDef*) {
@@ -45,16 +45,16 @@ EXPLORERVIEW_CATCHES_FORCED_UNWIND PyObject* explorerview_create(PyObject* spec,
     if (PyObject* recorded = state::module()) return Py_NewRef(recorded);
 
     try {
-        py::object name = py::reinterpret_steal<py::object>(PyObject_GetAttrString(spec, "name"));
-        if (!name) throw py::error_already_set();
-        py::object module = py::reinterpret_steal<py::object>(PyModule_NewObject(name.ptr()));
-        if (!module) throw py::error_already_set();
+        Object name = Object::steal(PyObject_GetAttrString(spec, "name"));
+        if (!name) throw PythonError();
+        Object module = Object::steal(PyModule_NewObject(name.ptr()));
+        if (!module) throw PythonError();
         py::handle dict = PyModule_GetDict(module.ptr());
         copyFromSpec(dict, spec, "loader", "__loader__", false);
         copyFromSpec(dict, spec, "origin", "__file__", false);
         copyFromSpec(dict, spec, "parent", "__package__", false);
         copyFromSpec(dict, spec, "submodule_search_locations", "__path__", true);
-        return module.release().ptr();
+        return module.release();
     }
     EXPLORERVIEW_RETHROW_FORCED_UNWIND
     catch (...) {
@@ -75,7 +75,7 @@ void warnOnVersionMismatch() {
                   "compile time Python version %d.%d of module '%.100s' %s runtime version %d.%d",
                   PY_MAJOR_VERSION, PY_MINOR_VERSION,
                   constants::fullName, "does not match", static_cast<int>(major), static_cast<int>(minor));
-    if (PyErr_WarnEx(PyExc_RuntimeWarning, message, 1) < 0) throw py::error_already_set();
+    if (PyErr_WarnEx(PyExc_RuntimeWarning, message, 1) < 0) throw PythonError();
 }
 
 // Under its full name in sys.modules even when imported by another name, so
@@ -84,7 +84,7 @@ void warnOnVersionMismatch() {
 bool registerFullName(py::handle module) {
     PyObject* modules = PyImport_GetModuleDict();  // borrowed
     if (PyDict_GetItemString(modules, constants::fullName)) return false;
-    if (PyDict_SetItemString(modules, constants::fullName, module.ptr()) < 0) throw py::error_already_set();
+    if (PyDict_SetItemString(modules, constants::fullName, module.ptr()) < 0) throw PythonError();
     return true;
 }
 
@@ -108,9 +108,9 @@ struct Progress {
 // Steps 3 to 11.
 void execute(py::handle module, Progress& progress) {
     py::handle globals = PyModule_GetDict(module.ptr());
-    py::object builtins = py::reinterpret_steal<py::object>(PyImport_ImportModule("builtins"));
-    if (!builtins) throw py::error_already_set();
-    if (PyObject_SetAttrString(module.ptr(), "__builtins__", builtins.ptr()) < 0) throw py::error_already_set();
+    Object builtins = Object::steal(PyImport_ImportModule("builtins"));
+    if (!builtins) throw PythonError();
+    if (PyObject_SetAttrString(module.ptr(), "__builtins__", builtins.ptr()) < 0) throw PythonError();
 
     warnOnVersionMismatch();
 
@@ -129,7 +129,7 @@ void execute(py::handle module, Progress& progress) {
     exec::importNames(globals);
     exec::createClasses(globals);
     exec::loadToolkitCalls(globals);
-    if (PyDict_SetItemString(globals.ptr(), "__test__", py::dict().ptr()) < 0) throw py::error_already_set();
+    if (PyDict_SetItemString(globals.ptr(), "__test__", py::dict().ptr()) < 0) throw PythonError();
 }
 
 // Neither step is noexcept: an import on a thread that the interpreter ends

@@ -78,14 +78,14 @@ PyObject* attribute(PyObject* object, const char* name) {
 // (not a Python subclass), when it is the toolkit's class named `name`.
 PyTypeObject* toolkitClass(const sipAPIDef* sip, PyObject* cls, const char* name) {
     if (!cls || !PyType_Check(cls)) return nullptr;
-    py::object mro = py::reinterpret_steal<py::object>(attribute(cls, "__mro__"));
+    Object mro = Object::steal(attribute(cls, "__mro__"));
     if (!mro || !PyTuple_Check(mro.ptr())) return nullptr;
     for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(mro.ptr()); ++i) {
         PyObject* base = PyTuple_GET_ITEM(mro.ptr(), i);
         if (!PyObject_TypeCheck(base, sip->api_wrappertype_type)) continue;
         PyTypeObject* type = reinterpret_cast<PyTypeObject*>(base);
         if (sip->api_is_user_type(reinterpret_cast<sipWrapperType*>(type))) continue;
-        py::object found = py::reinterpret_steal<py::object>(PyType_GetName(type));
+        Object found = Object::steal(PyType_GetName(type));
         if (!found) PyErr_Clear();
         bool named = found && PyUnicode_Check(found.ptr()) && PyUnicode_CompareWithASCIIString(found.ptr(), name) == 0;
         // Kept for the life of the process: the toolkit's own classes are never freed.
@@ -106,9 +106,9 @@ bool sipImplementsOurAbi(const sipAPIDef* sip) {
     if (sip->api_export_module(&probe, SIP_ABI_MAJOR_VERSION, UINT_MAX, nullptr) == 0) return false;
     PyObject *type, *value, *traceback;
     PyErr_Fetch(&type, &value, &traceback);
-    py::object owned[] = {py::reinterpret_steal<py::object>(type), py::reinterpret_steal<py::object>(value),
-                          py::reinterpret_steal<py::object>(traceback)};
-    py::object text = py::reinterpret_steal<py::object>(value ? PyObject_Str(value) : nullptr);
+    Object owned[] = {Object::steal(type), Object::steal(value),
+                          Object::steal(traceback)};
+    Object text = Object::steal(value ? PyObject_Str(value) : nullptr);
     const char* message = text ? PyUnicode_AsUTF8(text.ptr()) : nullptr;
     if (!message) {
         PyErr_Clear();
@@ -130,7 +130,7 @@ long qtVersionNumber(const char* text) {
 
 // The toolkit's own wrapper of a method of `cls`, or null.
 PyCFunction wrapperOf(PyTypeObject* cls, const char* name) {
-    py::object method = py::reinterpret_steal<py::object>(attribute(reinterpret_cast<PyObject*>(cls), name));
+    Object method = Object::steal(attribute(reinterpret_cast<PyObject*>(cls), name));
     return method && PyCFunction_Check(method.ptr()) ? PyCFunction_GetFunction(method.ptr()) : nullptr;
 }
 
@@ -147,8 +147,8 @@ const Toolkit* findToolkit(PyObject* globals) {
     // Only the API's data members are read until the toolkit's classes are
     // known to be this sip's: a foreign layout calls nothing.
     // Held while their method resolution orders are read.
-    py::object modelGlobal = py::reinterpret_borrow<py::object>(PyDict_GetItemString(globals, "QFileSystemModel"));
-    py::object indexGlobal = py::reinterpret_borrow<py::object>(PyDict_GetItemString(globals, "QModelIndex"));
+    Object modelGlobal = Object::borrow(PyDict_GetItemString(globals, "QFileSystemModel"));
+    Object indexGlobal = Object::borrow(PyDict_GetItemString(globals, "QModelIndex"));
     PyTypeObject* modelClass = toolkitClass(sip, modelGlobal.ptr(), "QFileSystemModel");
     PyTypeObject* indexClass = toolkitClass(sip, indexGlobal.ptr(), "QModelIndex");
     if (!modelClass || !indexClass || !sipImplementsOurAbi(sip)) return nullptr;
@@ -157,18 +157,18 @@ const Toolkit* findToolkit(PyObject* globals) {
     if (!isDirWrapper || !fileNameWrapper) return nullptr;
 
     // The Qt the toolkit was compiled against, from its core module.
-    py::object indexModule = py::reinterpret_steal<py::object>(attribute(reinterpret_cast<PyObject*>(indexClass), "__module__"));
+    Object indexModule = Object::steal(attribute(reinterpret_cast<PyObject*>(indexClass), "__module__"));
     PyObject* core = indexModule ? PyDict_GetItemWithError(modules, indexModule.ptr()) : nullptr;
     if (!core) {
         PyErr_Clear();
         return nullptr;
     }
-    py::object compiled = py::reinterpret_steal<py::object>(attribute(core, "QT_VERSION"));
+    Object compiled = Object::steal(attribute(core, "QT_VERSION"));
     long toolkitQt = compiled && PyLong_CheckExact(compiled.ptr()) ? PyLong_AsLong(compiled.ptr()) : -1;
     if (toolkitQt == -1) PyErr_Clear();
 
     // The address of QFileSystemModel's meta-object in the Qt the toolkit uses.
-    py::object metaObject = py::reinterpret_steal<py::object>(
+    Object metaObject = Object::steal(
         attribute(reinterpret_cast<PyObject*>(modelClass), "staticMetaObject"));
     if (!metaObject || !PyObject_TypeCheck(metaObject.ptr(), sip->api_simplewrapper_type)) return nullptr;
     const void* toolkitMetaObject = sip->api_get_address(reinterpret_cast<sipSimpleWrapper*>(metaObject.ptr()));
@@ -195,9 +195,9 @@ const Toolkit* findToolkit(PyObject* globals) {
 
 // ---- the calls -------------------------------------------------------------------------
 
-py::object detail::toolkitIsDir(py::handle model, py::handle index) {
+Object detail::toolkitIsDir(py::handle model, py::handle index) {
     const Toolkit* kit = toolkit;
-    py::object method = getAttr(model, isDir);
+    Object method = getAttr(model, isDir);
     if (kit->isOwnMethod(method.ptr(), kit->isDir, model.ptr()) && kit->isIndex(index.ptr())) {
         const void *cppModel = kit->address(model.ptr()), *cppIndex = kit->address(index.ptr());
         if (cppModel && cppIndex) {
@@ -216,7 +216,7 @@ py::object detail::toolkitIsDir(py::handle model, py::handle index) {
 
 void LoweredFileName::fromToolkit(py::handle model, py::handle index) {
     const Toolkit* kit = toolkit;
-    py::object method = getAttr(model, fileName);
+    Object method = getAttr(model, fileName);
     if (kit->isOwnMethod(method.ptr(), kit->fileName, model.ptr()) && kit->isIndex(index.ptr())) {
         const void *cppModel = kit->address(model.ptr()), *cppIndex = kit->address(index.ptr());
         if (cppModel && cppIndex) {
@@ -245,7 +245,7 @@ namespace {
 
 // The str that the toolkit makes of its UTF-16 text: a surrogate pair is one
 // code point, a lone surrogate stays what it is.
-py::object strOf(const unsigned short* units, std::size_t length) {
+Object strOf(const unsigned short* units, std::size_t length) {
     auto high = [](unsigned unit) { return unit >= 0xD800 && unit <= 0xDBFF; };
     auto low = [](unsigned unit) { return unit >= 0xDC00 && unit <= 0xDFFF; };
     Py_ssize_t count = 0;
@@ -268,7 +268,7 @@ py::object strOf(const unsigned short* units, std::size_t length) {
         }
         PyUnicode_WRITE(kind, data, at++, c);
     }
-    return py::reinterpret_steal<py::object>(text);
+    return Object::steal(text);
 }
 
 // -1, 0 or 1 as lower() then `<` would order two ASCII-led texts, or 2 when a
@@ -290,18 +290,18 @@ int compareAscii(const unsigned short* a, std::size_t aLength, const unsigned sh
 }  // namespace
 
 void LoweredFileName::lowerText() {
-    py::object lowered = callMethod(strOf(units, length), lower);
+    Object lowered = callMethod(strOf(units, length), lower);
     releaseText();
     lowered_ = std::move(lowered);
 }
 
-py::object detail::lessTexts(LoweredFileName& left, LoweredFileName& right) {
+Object detail::lessTexts(LoweredFileName& left, LoweredFileName& right) {
     if (left.isText() && right.isText()) {
         int order = compareAscii(left.units, left.length, right.units, right.length);
         if (order != 2) return boolean(order < 0);
     }
-    const py::object& leftName = left.object();
-    const py::object& rightName = right.object();
+    const Object& leftName = left.object();
+    const Object& rightName = right.object();
     return less(leftName, rightName);
 }
 
@@ -313,7 +313,7 @@ void load(py::handle globals) {
 
 #else  // without the direct calls: every call goes the usual way (toolkitMetatype stays null)
 
-py::object detail::toolkitIsDir(py::handle model, py::handle index) { return callMethod(model, isDir, index); }
+Object detail::toolkitIsDir(py::handle model, py::handle index) { return callMethod(model, isDir, index); }
 
 void LoweredFileName::fromToolkit(py::handle model, py::handle index) {
     lowered_ = callMethod(callMethod(model, fileName, index), lower);
@@ -323,7 +323,7 @@ void LoweredFileName::lowerText() {}
 
 void LoweredFileName::releaseText() {}  // never called: lowered_ is always set
 
-py::object detail::lessTexts(LoweredFileName& left, LoweredFileName& right) {
+Object detail::lessTexts(LoweredFileName& left, LoweredFileName& right) {
     return less(left.object(), right.object());
 }
 

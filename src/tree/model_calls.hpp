@@ -36,11 +36,11 @@ inline bool mayBeToolkitModel(py::handle model) {
     return Py_TYPE(reinterpret_cast<PyObject*>(Py_TYPE(model.ptr()))) == toolkitMetatype;
 }
 
-py::object toolkitIsDir(py::handle model, py::handle index);
+Object toolkitIsDir(py::handle model, py::handle index);
 }  // namespace detail
 
 // model.isDir(index)
-inline py::object modelIsDir(py::handle model, py::handle index) {
+inline Object modelIsDir(py::handle model, py::handle index) {
     if (detail::mayBeToolkitModel(model))
         return detail::toolkitIsDir(model, index);
     return callMethod(model, modelNames::isDir, index);
@@ -54,7 +54,7 @@ public:
     // Inlined, as the two calls it stands for are: it runs twice per comparison.
     EXPLORERVIEW_ALWAYS_INLINE LoweredFileName(py::handle model, py::handle index)
         : lowered_(detail::mayBeToolkitModel(model)
-                       ? py::object()
+                       ? Object()
                        : callMethod(callMethod(model, modelNames::fileName, index), modelNames::lower)) {
         if (!lowered_) fromToolkit(model, index);
     }
@@ -65,7 +65,7 @@ public:
     }
 
     // The lower-cased str (made from the toolkit's text if it is still that).
-    const py::object& object() {
+    const Object& object() {
         if (!lowered_) lowerText();
         return lowered_;
     }
@@ -80,22 +80,22 @@ public:
     static constexpr std::size_t textRoom = 32;
 
 private:
-    friend py::object lessNames(LoweredFileName& left, LoweredFileName& right);
+    friend Object lessNames(LoweredFileName& left, LoweredFileName& right);
     void fromToolkit(py::handle model, py::handle index);
     void lowerText();
     void releaseText();
 
-    py::object lowered_;  // what lower() gave; null while the toolkit's text is held instead
+    Object lowered_;  // what lower() gave; null while the toolkit's text is held instead
     alignas(alignof(std::max_align_t)) unsigned char text_[textRoom];
 };
 
 namespace detail {
 // leftName < rightName where one of them at least is still a toolkit's text.
-py::object lessTexts(LoweredFileName& left, LoweredFileName& right);
+Object lessTexts(LoweredFileName& left, LoweredFileName& right);
 }  // namespace detail
 
 // leftName < rightName, as Python's `<` gives it.
-inline py::object lessNames(LoweredFileName& left, LoweredFileName& right) {
+inline Object lessNames(LoweredFileName& left, LoweredFileName& right) {
     if (!left.lowered_ || !right.lowered_)  // a toolkit's text
         return detail::lessTexts(left, right);
     return less(left.lowered_, right.lowered_);  // both lowered by Python already

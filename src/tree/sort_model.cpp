@@ -17,22 +17,22 @@ const Name setSourceModel{"setSourceModel"};
 const Name fsModel{"fsModel"};
 
 // __init__(self, fsModel): the proxy gets no parent; the model is also its source.
-py::object sortModelInitBody(Frame& f) {
+Object sortModelInitBody(Frame& f) {
     py::handle self = f.self(), model = f.arg(1);
     callMethod(f.super(), names::init);
     setAttr(self, fsModel, model);
     callMethod(self, setSourceModel, model);
-    return py::none();
+    return none();
 }
 
 // lessThan(self, left, right): a folder beats a non-folder; otherwise the
 // lower-cased names decide with str's `<`. Whatever isDir or `<` returned goes
 // back to the proxy unchanged. The model calls are made as Python makes them
 // (tree/model_calls.hpp says when the toolkit's C++ is called directly).
-py::object lessThanBody(Frame& f) {
+Object lessThanBody(Frame& f) {
     py::handle self = f.self(), left = f.arg(1), right = f.arg(2);
-    py::object leftIsDir = modelIsDir(getAttr(self, fsModel), left);
-    py::object rightIsDir = modelIsDir(getAttr(self, fsModel), right);
+    Object leftIsDir = modelIsDir(getAttr(self, fsModel), left);
+    Object rightIsDir = modelIsDir(getAttr(self, fsModel), right);
     if (truth(notEqual(leftIsDir, rightIsDir))) return leftIsDir;
     LoweredFileName leftName(getAttr(self, fsModel), left);    // fileName(left).lower()
     LoweredFileName rightName(getAttr(self, fsModel), right);  // fileName(right).lower()
