@@ -10,7 +10,7 @@ import statistics
 import sys
 import tempfile
 
-from . import demo_open, machinery, startup
+from . import comparison, demo_open, machinery, startup
 from .table import Row, format_table
 
 SIZES = (2_000, 20_000, 100_000)
@@ -26,7 +26,8 @@ def _arguments():
     parser.add_argument("--marks", help="the callgrind marks library (built by make bench)")
     parser.add_argument("--scale", type=float, default=1.0,
                         help="scale the operations counted under callgrind")
-    parser.add_argument("--only", choices=["sort", "machinery", "startup", "demo"], action="append",
+    parser.add_argument("--only", choices=["sort", "comparison", "machinery", "startup", "demo"],
+                        action="append",
                         help="run only these parts (repeatable)")
     parser.add_argument("--strict", action="store_true",
                         help="exit with status 1 when a target is missed")
@@ -86,6 +87,34 @@ def machinery_rows(marks, scale):
     return rows, None
 
 
+COMPARISON_SIZE = 2_000  # entries of the folder sorted under callgrind
+
+
+def comparison_rows(marks):
+    if not marks:
+        return [], "comparison: skipped (no marks library; run through make bench)"
+    if not shutil.which("valgrind") or not shutil.which("callgrind_annotate"):
+        return [], "comparison: skipped (valgrind is not installed)"
+    from .folders import Folders
+
+    _progress(f"comparison: sorting {COMPARISON_SIZE:,} entries under callgrind")
+    folders = Folders()
+    try:
+        with tempfile.TemporaryDirectory(prefix="explorerview-callgrind-") as folder:
+            sorts, calls = comparison.measure(marks, folders.folder(COMPARISON_SIZE), folder)
+    finally:
+        folders.close()
+    native, python, qt = (sorts[side] for side in (comparison.NATIVE, comparison.PYTHON, comparison.QT))
+    label = f"one comparison, sort of {COMPARISON_SIZE:,}"
+    return [
+        Row(f"{label}: FolderFirstSortModel", [native / calls], "Ir", "Python class", native / python, 0.60,
+            note=f"{calls:,} comparisons per sort, the toolkit's sort included"),
+        Row(f"{label}: Python class", [python / calls], "Ir"),
+        Row(f"sort of {COMPARISON_SIZE:,}: QSortFilterProxyModel", [qt], "Ir", "Python class", qt / python,
+            note="the whole sort: the toolkit's own C++ comparison"),
+    ], None
+
+
 def startup_rows():
     _progress("start-up: module exec, one panel, memory of 100 panels")
     rows = []
@@ -134,11 +163,15 @@ def _ratios(case, reference):
 
 def main():
     arguments = _arguments()
-    parts = arguments.only or ["sort", "machinery", "startup", "demo"]
+    parts = arguments.only or ["sort", "comparison", "machinery", "startup", "demo"]
     rows, notes = [], []
     if "sort" in parts:
         sizes = [int(size) for size in arguments.sizes.split(",") if size]
         rows += sort_rows(sizes, arguments.rounds)
+    if "comparison" in parts:
+        more, note = comparison_rows(arguments.marks)
+        rows += more
+        notes += [note] if note else []
     if "machinery" in parts:
         more, note = machinery_rows(arguments.marks, arguments.scale)
         rows += more

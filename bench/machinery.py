@@ -258,6 +258,22 @@ def per_operation(dumps, key, side):
             for function in once.keys() | twice.keys()}
 
 
+def run_under_callgrind(folder, module_and_arguments, extra_valgrind=()):
+    """Run `python -m <module> <arguments>` under callgrind, its dumps going
+    into `folder`; the dumps by their marks' labels (_read_dumps)."""
+    command = ["valgrind", "--tool=callgrind", "--instr-atstart=no",
+               f"--callgrind-out-file={folder}/callgrind.out", *extra_valgrind,
+               sys.executable, "-m", *module_and_arguments]
+    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    # Fixed hash seeds give the same dict and QHash layouts, so the same counts, each run.
+    environment = dict(os.environ, PYTHONHASHSEED="0", QT_HASH_SEED="0")
+    done = subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True,
+                          cwd=root, env=environment)
+    if done.returncode:
+        raise RuntimeError(f"callgrind run failed:\n{done.stderr[-3000:]}")
+    return _read_dumps(folder)
+
+
 @dataclass
 class Count:
     """Instructions per operation of one case on one side."""
@@ -275,17 +291,7 @@ def measure(marks_library, folder, scale=1.0, extra_valgrind=()):
     the collaborators' work that both share. Inlining moves some instructions
     between functions, so it is an estimate; the totals are exact.
     """
-    command = ["valgrind", "--tool=callgrind", "--instr-atstart=no",
-               f"--callgrind-out-file={folder}/callgrind.out", *extra_valgrind,
-               sys.executable, "-m", "bench.machinery", marks_library, str(scale)]
-    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-    # A fixed hash seed gives the same dict layouts, so the same counts, each run.
-    environment = dict(os.environ, PYTHONHASHSEED="0")
-    done = subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True,
-                          cwd=root, env=environment)
-    if done.returncode:
-        raise RuntimeError(f"callgrind run failed:\n{done.stderr[-3000:]}")
-    dumps = _read_dumps(folder)
+    dumps = run_under_callgrind(folder, ["bench.machinery", marks_library, str(scale)], extra_valgrind)
     loop = sum(per_operation(dumps, "loop", LOOP).values())
     result = {}
     for index, case in enumerate(CASES):

@@ -142,7 +142,7 @@ def rows(size, timings, facts):
 
     if NATIVE in timings:
         same = facts["same order"]
-        add(NATIVE, "FolderFirstSortModel", PYTHON, "Python class", calls, 1.00,
+        add(NATIVE, "FolderFirstSortModel", PYTHON, "Python class", calls, 0.75,
             f"{calls:,} calls, " + ("same order" if same else "ORDER DIFFERS"), sound=same)
     add(PYTHON, "Python class", None, "", calls, extra=f"{calls:,} calls")
     add(QT, "QSortFilterProxyModel", PYTHON, "Python class", None)

@@ -10,6 +10,7 @@ packages=(
   python3-send2trash adwaita-icon-theme xdotool
   python3-skbuild python3-setuptools python3-wheel python3-build python3-venv python3-pip
   python3-jedi python3-mypy
+  qt6-base-dev sip-tools
 )
 # Further packages a target needs beyond these (the Windows check's compilers).
 packages+=("$@")

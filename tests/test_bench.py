@@ -11,7 +11,7 @@ import pytest
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
-from bench import demo_open, machinery, sort, startup  # noqa: E402
+from bench import comparison, demo_open, machinery, sort, startup  # noqa: E402
 from bench.folders import Folders  # noqa: E402
 from bench.table import format_table  # noqa: E402
 
@@ -46,6 +46,15 @@ def test_machinery_case_gives_the_same_result_natively_and_in_python(qapp, modul
 
 def test_machinery_child_runs_every_case_without_valgrind(qapp):
     machinery.child(None, scale=1e-9)
+
+
+def test_comparison_child_sorts_and_counts_without_valgrind(qapp, tmp_path):
+    folders = Folders()
+    try:
+        comparison.child(None, folders.folder(40), tmp_path / "comparisons")
+    finally:
+        folders.close()
+    assert int((tmp_path / "comparisons").read_text()) > 40
 
 
 def test_startup_measurements_run_in_fresh_interpreters():

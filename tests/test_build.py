@@ -20,6 +20,8 @@ ROOT = Path(__file__).resolve().parents[1]
 HOST = ROOT / "host"
 PYTHON = "/usr/bin/python3.11"
 MODULE_FILE = "explorerview.cpython-311-x86_64-linux-gnu.so"
+# The library of the toolkit's own model calls, beside the module where the build has it.
+MODEL_CALLS_FILE = "libexplorerview-qt.so"
 # The host's own plug-in package, as `cmake --install` finds it.
 HOST_PACKAGE_INIT = '"""The host\'s workspace plug-in package."""\nHOST_VERSION = "2.1"\n'
 
@@ -96,27 +98,84 @@ def test_module_imports_under_package_name():
     assert module.__name__ == "Tavro_Workspace.explorerview"
 
 
+def model_calls(build_folder):
+    """[MODEL_CALLS_FILE] where the build has the toolkit's own model calls, else []."""
+    return [MODEL_CALLS_FILE] if (build_folder / "Tavro_Workspace" / MODEL_CALLS_FILE).exists() else []
+
+
 def test_only_the_init_function_leaves_the_library(build_folder):
     exported = run(["nm", "-D", "--defined-only", build_folder / "Tavro_Workspace" / MODULE_FILE],
                    env=tool_environment()).stdout
     assert [line.split()[-1] for line in exported.splitlines()] == ["PyInit_explorerview"]
+    # The module itself never needs Qt: only the library of model calls links it.
+    needed = run(["readelf", "-d", build_folder / "Tavro_Workspace" / MODULE_FILE], env=tool_environment()).stdout
+    assert "Qt" not in needed
 
 
-def test_cmake_install_places_module_in_plugin_package(host_install):
+def test_model_calls_library_binds_to_the_qt_already_loaded(build_folder):
+    if not model_calls(build_folder):
+        pytest.skip("built without the toolkit's own model calls")
+    library = build_folder / "Tavro_Workspace" / MODEL_CALLS_FILE
+    exported = run(["nm", "-D", "--defined-only", library], env=tool_environment()).stdout
+    assert [line.split()[-1] for line in exported.splitlines() if " T " in line] == ["explorerview_model_calls"]
+    dynamic = run(["readelf", "-d", library], env=tool_environment()).stdout
+    assert "libQt6Gui.so.6" in dynamic and "RPATH" not in dynamic and "RUNPATH" not in dynamic
+
+
+# The module imported from a file location of its own, with or without the
+# library beside it: the comparison calls the toolkit's C++ only where it is.
+FROM_A_FILE_LOCATION = """
+import ctypes, importlib.util, sys
+from pathlib import Path
+from Kelpa import QApplication, QFileSystemModel
+app = QApplication([])
+exec(sys.argv[3])
+spec = importlib.util.spec_from_file_location("Tavro_Workspace.explorerview", sys.argv[1])
+ev = importlib.util.module_from_spec(spec)
+spec.loader.exec_module(ev)
+model = QFileSystemModel()
+index = model.index(sys.argv[2])
+assert ev.FolderFirstSortModel(model).lessThan(index, index) is False
+loaded = [line.split()[-1] for line in open("/proc/self/maps") if "explorerview-qt" in line]
+print(sorted(set(loaded)))
+"""
+
+
+@pytest.mark.parametrize("beside, before, used", [
+    (True, "", True),
+    (False, "", False),
+    # A toolkit compiled against another Qt: fileName's inline may differ, so no direct calls.
+    (True, "import PyQt6.QtCore; PyQt6.QtCore.QT_VERSION += 1", False),
+], ids=["library beside", "module alone", "toolkit built against another Qt"])
+def test_module_from_a_file_location_finds_the_library_beside_it(build_folder, tmp_path, beside, before, used):
+    if not model_calls(build_folder):
+        pytest.skip("built without the toolkit's own model calls")
+    folder = tmp_path / "elsewhere"
+    folder.mkdir()
+    shutil.copy(build_folder / "Tavro_Workspace" / MODULE_FILE, folder / "renamed.so")
+    if beside:
+        shutil.copy(build_folder / "Tavro_Workspace" / MODEL_CALLS_FILE, folder)
+    done = run([PYTHON, "-c", FROM_A_FILE_LOCATION, folder / "renamed.so", tmp_path, before], cwd=tmp_path,
+               env=clean_environment(PYTHONPATH=str(HOST), QT_QPA_PLATFORM="offscreen"))
+    assert done.stdout.split("\n")[-2] == str([str(folder / MODEL_CALLS_FILE)] if used else [])
+
+
+def test_cmake_install_places_module_in_plugin_package(host_install, build_folder):
     # Beside the host's __init__.py, no __init__.pyi of ours: it would hide the
     # host's package from type checkers.
     installed = sorted(p.name for p in (host_install / "Tavro_Workspace").iterdir())
-    assert installed == ["__init__.py", MODULE_FILE, "explorerview.pyi"]
+    assert installed == sorted(["__init__.py", MODULE_FILE, "explorerview.pyi", *model_calls(build_folder)])
     assert (host_install / "Tavro_Workspace" / "__init__.py").read_text() == HOST_PACKAGE_INIT
 
 
 # ------------------------------------------------------------------ the wheel
 
-def test_wheel_holds_the_module_and_its_stubs(wheel):
+def test_wheel_holds_the_module_and_its_stubs(wheel, build_folder):
     names = {name for name in zipfile.ZipFile(wheel).namelist() if ".dist-info/" not in name}
     # The package stays a namespace the host owns: no __init__.py of ours, and
     # the marker that type checkers need sits in a partial stub package beside it.
     assert names == {f"Tavro_Workspace/{MODULE_FILE}", "Tavro_Workspace/explorerview.pyi",
+                     *(f"Tavro_Workspace/{name}" for name in model_calls(build_folder)),
                      "Tavro_Workspace/__init__.pyi", "Tavro_Workspace-stubs/explorerview.pyi",
                      "Tavro_Workspace-stubs/py.typed"}
     assert zipfile.ZipFile(wheel).read("Tavro_Workspace-stubs/py.typed") == b"partial\n"

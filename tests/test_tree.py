@@ -1,7 +1,9 @@
 """The file tree: folder-first order of real folders through the host's model,
 the comparison hook on its own, and the view's set-up and root changes."""
+import ctypes
 import errno
 import os
+import random
 import sys
 import traceback
 from pathlib import Path
@@ -9,9 +11,16 @@ from pathlib import Path
 import pytest
 from PyQt6 import sip
 from PyQt6.QtCore import QObject
+from PyQt6.QtGui import QFileSystemModel as PyQt6QFileSystemModel
 from Kelpa import QAbstractItemView, QDir, QFileSystemModel, QScrollDelegate, Qt, QWidget
 
 from Tavro_Workspace import explorerview as ev
+
+from conftest import make_tree
+
+# The comparison written in Python, as a plug-in author would write it.
+sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
+from bench.reference import FolderFirstSortModel as PythonSortModel  # noqa: E402
 
 LESS_THAN = "Tavro_Workspace.explorerview.FolderFirstSortModel.lessThan"
 SET_ROOT_PATH = "Tavro_Workspace.explorerview.FileSystemView.setRootPath"
@@ -366,3 +375,225 @@ def test_root_path_is_made_by_the_current_path_type(view, tmp_path, monkeypatch)
     view.setRootPath(tmp_path)
     monkeypatch.setattr(ev, "Path", lambda text: ("made", text))
     assert view.rootPath() == ("made", str(tmp_path))
+
+
+# ---------------------------------------------------------------- the toolkit's own model calls
+#
+# Where the build has it, the comparison calls the toolkit's own C++ isDir and
+# fileName when the method Python finds is the toolkit's own, bound to the
+# model; everything else is called as Python calls it. Either way the order
+# and everything Python can see are those of the Python class below.
+
+class _ModelCalls(ctypes.Structure):
+    _fields_ = [("size", ctypes.c_size_t), ("compiledQtVersion", ctypes.c_long)] \
+        + [(name, ctypes.c_void_p) for name in ("runtimeQtVersion", "metaObject")] \
+        + [("nameSize", ctypes.c_size_t), ("nameAlignment", ctypes.c_size_t)] \
+        + [(name, ctypes.c_void_p) for name in ("isDir", "fileName", "releaseName")] \
+        + [(name, ctypes.POINTER(ctypes.c_ulonglong)) for name in ("callsInC", "callsInPython")]
+
+
+@pytest.fixture(scope="module")
+def paths_taken():
+    """`paths_taken()`: (calls made in C++, calls made through Python) so far,
+    read from the library beside the module; None in a build without it."""
+    found = sorted(Path(ev.__file__).parent.glob("*explorerview-qt*"))
+    if not found:
+        return lambda: None
+    entry = ctypes.CDLL(str(found[0])).explorerview_model_calls
+    entry.restype = ctypes.POINTER(_ModelCalls)
+    calls = entry().contents
+    return lambda: (calls.callsInC[0], calls.callsInPython[0])
+
+
+@pytest.fixture
+def counted(paths_taken):
+    """`counted(action)`: what `action()` gave, and how many model calls it
+    made in C++ and through Python ((0, n) where the build has no C++ calls)."""
+    def run(action):
+        before = paths_taken()
+        result = action()
+        after = paths_taken()
+        return result, (None if before is None else (after[0] - before[0], after[1] - before[1]))
+    return run
+
+
+def expect(fast, ordinary, built):
+    """The (C++, Python) calls expected: the C++ ones go through Python where
+    the build has no C++ calls (where `built` is None)."""
+    return None if built is None else (fast, ordinary)
+
+
+# Pieces of names: case, digits, dots, underscores, and what lower() maps in
+# full: "İ" to two code points, final sigma by its place, "ß" and "ﬁ" staying,
+# combining marks, astral letters and emoji (surrogate pairs in the toolkit).
+PIECES = ["a", "B", "z", "Z", "_", ".", "1", "10", "2", "İ", "i", "ß", "SS", "ﬁ", "FI", "Σ", "σ", "ς",
+          "e\u0301", "é", "😀", "𝐀", "ω", "Ω", "-", " "]
+# Names that are not UTF-8: the toolkit leaves them out of its rows.
+NOT_UTF8 = [b"caf\xe9", b"\xff\xfe", b"a\xc3", b"\xed\xa0\x80x"]
+
+
+def random_tree(root, seed, count=48):
+    rng = random.Random(seed)
+    names = set()
+    while len(names) < count:
+        name = "".join(rng.choice(PIECES) for _ in range(rng.randint(1, 4)))
+        if name.strip(".") and name not in names:
+            names.add(name)
+    root.mkdir()
+    for name in sorted(names):
+        (root / name).mkdir() if rng.random() < 0.2 else (root / name).touch()
+    for name in NOT_UTF8:
+        os.close(os.open(os.fsencode(root) + b"/" + name, os.O_CREAT | os.O_WRONLY))
+    return count
+
+
+@pytest.fixture
+def loaded_model(qtbot, tmp_path):
+    """`loaded_model(make, model_class)`: a model of `model_class` over the
+    folder `make(root)` fills, every entry listed; (model, the folder's index)."""
+    def load(make, model_class=QFileSystemModel):
+        root = tmp_path / f"tree{len(list(tmp_path.iterdir()))}"
+        count = make(root)
+        model = model_class()
+        model.setFilter(QDir.Filter.AllEntries | QDir.Filter.NoDotAndDotDot | QDir.Filter.Hidden)
+        model.setRootPath(str(root))
+        qtbot.waitUntil(lambda: model.rowCount(model.index(str(root))) == count, timeout=10000)
+        return model, model.index(str(root))
+    return load
+
+
+def sorted_names(proxy, folder, order):
+    proxy.sort(-1)
+    proxy.sort(0, order)
+    parent = proxy.mapFromSource(folder)
+    return [proxy.index(row, 0, parent).data() for row in range(proxy.rowCount(parent))]
+
+
+def calling_through_python(model):
+    """Patches the instance: each method found is a Python callable that calls the toolkit's."""
+    model.isDir = lambda index: type(model).isDir(model, index)
+    model.fileName = lambda index: type(model).fileName(model, index)
+
+
+@pytest.mark.parametrize("seed", [1, 2, 3])
+@pytest.mark.parametrize("order", [Qt.SortOrder.AscendingOrder, Qt.SortOrder.DescendingOrder])
+def test_both_paths_order_strange_names_as_the_python_class(loaded_model, counted, seed, order):
+    model, folder = loaded_model(lambda root: random_tree(root, seed))
+    native, python = ev.FolderFirstSortModel(model), PythonSortModel(model)
+    expected = sorted_names(python, folder, order)
+    assert len(expected) == 48
+
+    fast, paths = counted(lambda: sorted_names(native, folder, order))
+    assert fast == expected
+    assert paths is None or (paths[0] > 100 and paths[1] == 0)
+
+    calling_through_python(model)   # a patched instance: every call goes through Python
+    ordinary, paths = counted(lambda: sorted_names(native, folder, order))
+    assert ordinary == expected
+    assert paths is None or (paths[0] == 0 and paths[1] > 100)
+
+    del model.isDir, model.fileName   # the patch deleted: the toolkit's own again
+    assert counted(lambda: sorted_names(native, folder, order)) == (expected, paths and (paths[1], 0))
+
+
+class IsDirInPython(QFileSystemModel):
+    def isDir(self, index):
+        return super().isDir(index)
+
+
+class FileNameInPython(QFileSystemModel):
+    def fileName(self, index):
+        return super().fileName(index)
+
+
+# A surrogate pair given to the toolkit comes back as one code point, which
+# sorts after "ﬁ" (U+FB01) where its first half would sort before; a lone
+# surrogate stays what it is.
+SHOWN_AS = {"a.txt": "\ud83d\ude00", "b.txt": "a\ud800b", "c.txt": "Zeta", "d.txt": "_x", "e.txt": "İ",
+            "f.txt": "ﬁle"}
+
+
+class DataInPython(QFileSystemModel):
+    """Shows other names: the C++ fileName asks data(), as the toolkit's does."""
+
+    def data(self, index, role=Qt.ItemDataRole.DisplayRole):
+        shown = super().data(index, role)
+        return SHOWN_AS.get(shown, shown) if role == Qt.ItemDataRole.DisplayRole else shown
+
+
+def patch_class(monkeypatch):
+    monkeypatch.setattr(QFileSystemModel, "fileName", lambda self, index: PyQt6QFileSystemModel.fileName(self, index))
+
+
+@pytest.mark.parametrize("model_class, patch, per_pair", [
+    (QFileSystemModel, None, (4, 0)),
+    (PyQt6QFileSystemModel, None, (4, 0)),   # the toolkit's own class, not the host's subclass
+    (IsDirInPython, None, (2, 2)),
+    (FileNameInPython, None, (2, 2)),
+    (DataInPython, None, (4, 0)),
+    (QFileSystemModel, patch_class, (2, 2)),
+], ids=["host model", "toolkit model", "isDir overridden", "fileName overridden", "data overridden",
+        "class patched"])
+def test_only_the_toolkits_own_method_is_called_in_cpp(loaded_model, counted, monkeypatch, model_class, patch,
+                                                      per_pair):
+    model, folder = loaded_model(lambda root: make_tree(root, list(SHOWN_AS)) and len(SHOWN_AS), model_class)
+    if patch:
+        patch(monkeypatch)
+    native, python = ev.FolderFirstSortModel(model), PythonSortModel(model)
+    index = [model.index(row, 0, folder) for row in range(model.rowCount(folder))]
+    pairs = [(a, b) for a in index for b in index]
+    expected = [python.lessThan(a, b) for a, b in pairs]
+    result, paths = counted(lambda: [native.lessThan(a, b) for a, b in pairs])
+    assert result == expected
+    assert paths == expect(per_pair[0] * len(pairs), per_pair[1] * len(pairs), paths)
+
+
+def counting_lookups(base, log, names):
+    class Counting(base):
+        def __getattribute__(self, name):
+            if name in names:
+                log.append(name)
+            return super().__getattribute__(name)
+    return Counting
+
+
+@pytest.mark.parametrize("names, seen", [
+    (["a.txt", "b.txt"], ["fsModel", "isDir", "fsModel", "isDir", "fsModel", "fileName", "fsModel", "fileName"]),
+    (["sub/", "b.txt"], ["fsModel", "isDir", "fsModel", "isDir"]),
+])
+def test_every_read_and_look_up_is_made_as_in_python(loaded_model, counted, names, seen):
+    log = []
+    model, folder = loaded_model(lambda root: make_tree(root, names) and 2,
+                                 counting_lookups(QFileSystemModel, log, {"isDir", "fileName"}))
+    left, right = (model.index(str(Path(model.filePath(folder)) / name.rstrip("/"))) for name in names)
+    for proxy_class in (ev.FolderFirstSortModel, PythonSortModel):
+        proxy = counting_lookups(proxy_class, log, {"fsModel"})(model)
+        log.clear()
+        verdict, paths = counted(lambda: proxy.lessThan(left, right))
+        assert verdict is (names[0] < names[1] if seen[-1] == "fileName" else True)
+        assert log == seen
+        # Found on a model whose look-ups Python code answers: still the toolkit's own, bound to it.
+        if proxy_class is ev.FolderFirstSortModel:
+            assert paths == expect(len(seen) // 2, 0, paths)
+
+
+def test_a_deleted_model_raises_the_toolkits_error(proxy, qapp):
+    model = QFileSystemModel()
+    index = model.index(str(Path.home()))
+    for sort_model in (proxy, PythonSortModel(QFileSystemModel())):
+        sort_model.fsModel = model
+    sip.delete(model)
+    errors = []
+    for sort_model in (proxy, PythonSortModel(QFileSystemModel())):
+        sort_model.fsModel = model
+        with pytest.raises(RuntimeError) as caught:
+            sort_model.lessThan(index, index)
+        errors.append(str(caught.value))
+    assert errors[0] == errors[1] and "deleted" in errors[0]
+
+
+def test_the_host_tree_calls_the_toolkit_in_cpp(qtbot, view, table, counted):
+    names, paths = counted(lambda: loaded(qtbot, view, table, len(FOLDERS) + len(FILES)))
+    assert sorted(names) == sorted(FOLDERS + FILES)
+    assert type(view.fsmodel) is QFileSystemModel and QFileSystemModel is not PyQt6QFileSystemModel
+    assert paths is None or (paths[0] > 0 and paths[1] == 0)

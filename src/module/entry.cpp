@@ -121,6 +121,7 @@ void execute(py::handle module, Progress& progress) {
     constants::buildRows();
     exec::importNames(globals);
     exec::createClasses(globals);
+    exec::loadToolkitCalls(globals);
     Object test = ownedOrThrow(intoPython([] { return PyDict_New(); }));
     check(intoPython([&] { return PyDict_SetItemString(globals.ptr(), "__test__", test.ptr()); }));
 }

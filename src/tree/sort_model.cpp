@@ -7,13 +7,14 @@
 #include "module/frame.hpp"
 #include "module/names.hpp"
 #include "module/runtime.hpp"
+#include "tree/model_calls.hpp"
 #include "tree/rows.hpp"
 
 namespace explorerview::tree {
 namespace {
 
 const Name setSourceModel{"setSourceModel"};
-const Name fsModel{"fsModel"}, isDir{"isDir"}, fileName{"fileName"}, lower{"lower"};
+const Name fsModel{"fsModel"};
 
 // __init__(self, fsModel): the proxy gets no parent; the model is also its source.
 Object sortModelInitBody(Frame& f) {
@@ -26,15 +27,16 @@ Object sortModelInitBody(Frame& f) {
 
 // lessThan(self, left, right): a folder beats a non-folder; otherwise the
 // lower-cased names decide with str's `<`. Whatever isDir or `<` returned goes
-// back to the proxy unchanged.
+// back to the proxy unchanged. The model calls are made as Python makes them
+// (tree/model_calls.hpp says when the toolkit's C++ is called directly).
 Object lessThanBody(Frame& f) {
     py::handle self = f.self(), left = f.arg(1), right = f.arg(2);
-    Object leftIsDir = callMethod(getAttr(self, fsModel), isDir, left);
-    Object rightIsDir = callMethod(getAttr(self, fsModel), isDir, right);
+    Object leftIsDir = modelIsDir(getAttr(self, fsModel), left);
+    Object rightIsDir = modelIsDir(getAttr(self, fsModel), right);
     if (truth(notEqual(leftIsDir, rightIsDir))) return leftIsDir;
-    Object leftName = callMethod(callMethod(getAttr(self, fsModel), fileName, left), lower);
-    Object rightName = callMethod(callMethod(getAttr(self, fsModel), fileName, right), lower);
-    return less(leftName, rightName);
+    LoweredFileName leftName(getAttr(self, fsModel), left);    // fileName(left).lower()
+    LoweredFileName rightName(getAttr(self, fsModel), right);  // fileName(right).lower()
+    return lessNames(leftName, rightName);
 }
 
 }  // namespace
