@@ -508,9 +508,9 @@ class FileNameInPython(QFileSystemModel):
 
 # A surrogate pair given to the toolkit comes back as one code point, which
 # sorts after "ﬁ" (U+FB01) where its first half would sort before; a lone
-# surrogate stays what it is.
+# surrogate stays what it is; a number is named by the text fileName() makes of it.
 SHOWN_AS = {"a.txt": "\ud83d\ude00", "b.txt": "a\ud800b", "c.txt": "Zeta", "d.txt": "_x", "e.txt": "İ",
-            "f.txt": "ﬁle"}
+            "f.txt": "ﬁle", "g.txt": 7, "h.txt": "69"}
 
 
 class DataInPython(QFileSystemModel):

@@ -1,7 +1,7 @@
 // The toolkit's own QFileSystemModel calls, compiled against Qt: isDir is
-// Qt's exported function, fileName the inline that the toolkit's wrapper
-// compiles too (it asks the model's virtual data(), so a subclass that
-// overrides data() is asked here as it is there).
+// Qt's exported function, fileName what the inline that the toolkit's
+// wrapper compiles does (it asks the index's model's virtual data(), so a
+// subclass that overrides data() is asked here as it is there).
 //
 // This library carries no search path for Qt: it must bind to the very Qt
 // libraries that the toolkit loaded before it, never to a Qt of its own.
@@ -11,6 +11,7 @@
 
 #include <QtCore/QtGlobal>
 #include <QtCore/QString>
+#include <QtCore/QVariant>
 #include <QtGui/QFileSystemModel>
 
 #if defined(__GLIBCXX__)
@@ -46,11 +47,23 @@ int isDir(const void* model, const void* index) {
     }
 }
 
-int fileName(const void* model, const void* index, void* name, const unsigned short** units, size_t* length) {
+// fileName(index) is index.data(Qt::DisplayRole).toString(). The name is
+// read where the variant holds it, the very text that toString() would copy
+// out of a string; anything else is converted by toString(), as there.
+int fileName(const void*, const void* index, void* name, const unsigned short** units, size_t* length) {
     try {
-        QString* made = new (name) QString(modelAt(model).fileName(indexAt(index)));
-        *units = reinterpret_cast<const unsigned short*>(made->utf16());
-        *length = static_cast<size_t>(made->size());
+        QVariant* data = new (name) QVariant(indexAt(index).data(Qt::DisplayRole));
+        if (data->metaType() != QMetaType::fromType<QString>()) {
+            try {
+                *data = QVariant(data->toString());
+            } catch (...) {  // the forced unwind too, once the variant is let go
+                data->~QVariant();
+                throw;
+            }
+        }
+        const QString& text = *static_cast<const QString*>(data->constData());
+        *units = reinterpret_cast<const unsigned short*>(text.constData());
+        *length = static_cast<size_t>(text.size());
         return 0;
     }
     EXPLORERVIEW_LET_FORCED_UNWIND_PASS
@@ -59,7 +72,7 @@ int fileName(const void* model, const void* index, void* name, const unsigned sh
     }
 }
 
-void releaseName(void* name) { static_cast<QString*>(name)->~QString(); }
+void releaseName(void* name) { static_cast<QVariant*>(name)->~QVariant(); }
 
 const char* runtimeQtVersion() { return qVersion(); }
 
@@ -70,8 +83,8 @@ const ExplorerviewModelCalls calls = {
     QT_VERSION,
     runtimeQtVersion,
     &QFileSystemModel::staticMetaObject,
-    sizeof(QString),
-    alignof(QString),
+    sizeof(QVariant),
+    alignof(QVariant),
     isDir,
     fileName,
     releaseName,
