@@ -32,6 +32,8 @@ namespace {
 // What exec found: the toolkit's sip API and classes, its own two methods,
 // and the library that calls the same C++. Set once, never freed (the
 // toolkit's classes and Qt stay loaded for the life of the process).
+PyTypeObject* knownModelClass = nullptr;  // see Toolkit::isNewModel
+
 struct Toolkit {
     const sipAPIDef* sip;
     const ExplorerviewModelCalls* calls;
@@ -42,11 +44,8 @@ struct Toolkit {
 
     // An instance of the toolkit's QFileSystemModel or of a Python subclass
     // of it: its C++ object is a QFileSystemModel at the address sip holds.
-    bool isModel(PyObject* model) const {
-        PyTypeObject* type = Py_TYPE(model);
-        return PyObject_TypeCheck(reinterpret_cast<PyObject*>(type), wrapperType) &&
-               sip->api_type_from_py_type_object(type) == modelType;
-    }
+    bool isModel(PyObject* model) const { return Py_TYPE(model) == knownModelClass || isNewModel(model); }
+    bool isNewModel(PyObject* model) const;
     // Exactly the toolkit's own `wrapper` bound to `model` (not a mixin's
     // object, not another model's method stored on this one), `model` being
     // still a QFileSystemModel after the look-up (which may run code).
@@ -64,6 +63,21 @@ struct Toolkit {
 };
 
 const Toolkit* toolkit = nullptr;
+
+// The class of the model last checked, once it is known to be
+// QFileSystemModel or a Python subclass of it, held: a class keeps its
+// metatype and the toolkit's type it stands for, so the same class passes
+// again. The class before it is let go first, which may run code: the
+// model's class is read after that.
+bool Toolkit::isNewModel(PyObject* model) const {
+    release(reinterpret_cast<PyObject*>(std::exchange(knownModelClass, nullptr)));
+    PyTypeObject* type = Py_TYPE(model);
+    if (!PyObject_TypeCheck(reinterpret_cast<PyObject*>(type), wrapperType) ||
+        sip->api_type_from_py_type_object(type) != modelType)
+        return false;
+    knownModelClass = reinterpret_cast<PyTypeObject*>(Py_NewRef(reinterpret_cast<PyObject*>(type)));
+    return true;
+}
 
 // ---- exec: whether the direct calls may be made -------------------------------------
 
