@@ -68,14 +68,16 @@ const Toolkit* toolkit = nullptr;
 // QFileSystemModel or a Python subclass of it, held: a class keeps its
 // metatype and the toolkit's type it stands for, so the same class passes
 // again. The class before it is let go first, which may run code: the
-// model's class is read after that.
+// model's class is read after that, and a class that such code had a check
+// hold meanwhile is kept.
 bool Toolkit::isNewModel(PyObject* model) const {
     release(reinterpret_cast<PyObject*>(std::exchange(knownModelClass, nullptr)));
     PyTypeObject* type = Py_TYPE(model);
     if (!PyObject_TypeCheck(reinterpret_cast<PyObject*>(type), wrapperType) ||
         sip->api_type_from_py_type_object(type) != modelType)
         return false;
-    knownModelClass = reinterpret_cast<PyTypeObject*>(Py_NewRef(reinterpret_cast<PyObject*>(type)));
+    if (!knownModelClass)
+        knownModelClass = reinterpret_cast<PyTypeObject*>(Py_NewRef(reinterpret_cast<PyObject*>(type)));
     return true;
 }
 
