@@ -76,7 +76,7 @@ public:
     const unsigned short* units;
     std::size_t length;
 
-    // Room for the toolkit's string object.
+    // Room for the toolkit's object that holds the text (the value data() gave).
     static constexpr std::size_t textRoom = 32;
 
 private:
