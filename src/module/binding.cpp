@@ -263,8 +263,8 @@ Object runningGlobals() noexcept {
     return Object::borrow(running ? running->globals : state::globals());
 }
 
-// Not noexcept: a thread that the interpreter ends while it runs here unwinds
-// through this function (see errors::runBody).
+// A thread that the interpreter ends while it runs here waits in the guarded
+// word it called Python through (module/forced_unwind.hpp).
 PyObject* functionVectorcall(PyObject* callable, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
     FunctionObject* fn = reinterpret_cast<FunctionObject*>(callable);
     Frame frame{*fn->row->spec, Object::borrow(callable)};

@@ -7,9 +7,10 @@
 // read-only (__globals__, __closure__, __builtins__) are read-only here too,
 // and a write the function could not honour (another __code__) raises.
 //
-// No slot is noexcept: most can run Python code (an audit hook, a __del__, a
-// collection), and a thread that the interpreter ends meanwhile unwinds
-// through them (module/forced_unwind.hpp).
+// Most slots can run Python code (an audit hook, a __del__, a weakref
+// callback, a collection): they call it and release what they held through
+// the guarded word (module/forced_unwind.hpp), so that a thread the
+// interpreter ends meanwhile waits there.
 #include "module/function.hpp"
 
 #include <structmember.h>
