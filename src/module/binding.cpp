@@ -31,8 +31,10 @@ EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE void positionalCountError(FunctionObject
     bool tooFew = given < required;
     const char* bound = ndefaults == 0 ? "exactly" : tooFew ? "at least" : "at most";
     Py_ssize_t count = tooFew ? required : all;
-    intoPython([&] { PyErr_Format(PyExc_TypeError, "%.200U() takes %.8s %zd positional argument%.1s (%zd given)", fn->name,
-                 bound, count, count == 1 ? "" : "s", given); });
+    intoPython([&] {
+        PyErr_Format(PyExc_TypeError, "%.200U() takes %.8s %zd positional argument%.1s (%zd given)", fn->name,
+                     bound, count, count == 1 ? "" : "s", given);
+    });
 }
 
 EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE void unexpectedKeywordError(FunctionObject* fn, PyObject* key) {
@@ -40,7 +42,9 @@ EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE void unexpectedKeywordError(FunctionObje
 }
 
 EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE void multipleValuesError(FunctionObject* fn, PyObject* key) {
-    intoPython([&] { PyErr_Format(PyExc_TypeError, "%U() got multiple values for keyword argument '%U'", fn->name, key); });
+    intoPython([&] {
+        PyErr_Format(PyExc_TypeError, "%U() got multiple values for keyword argument '%U'", fn->name, key);
+    });
 }
 
 EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE void keywordNotStringError(FunctionObject* fn) {
@@ -48,7 +52,9 @@ EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE void keywordNotStringError(FunctionObjec
 }
 
 EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE void lambdaArgumentsError(FunctionObject* fn, Py_ssize_t nargs) {
-    intoPython([&] { PyErr_Format(PyExc_TypeError, "%.200U() %s (%zd given)", fn->name, "takes no arguments", nargs); });
+    intoPython([&] {
+        PyErr_Format(PyExc_TypeError, "%.200U() %s (%zd given)", fn->name, "takes no arguments", nargs);
+    });
 }
 
 EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE void lambdaKeywordsError(FunctionObject* fn) {
@@ -102,7 +108,9 @@ thread_local NativeCalls nativeCalls;
 EXPLORERVIEW_NOINLINE NativeCalls& callsOfThisThread() noexcept { return nativeCalls; }
 
 EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE void nativeDepthError() {
-    intoPython([&] { PyErr_SetString(PyExc_RecursionError, "maximum recursion depth exceeded while calling a Python object"); });
+    intoPython([] {
+        PyErr_SetString(PyExc_RecursionError, "maximum recursion depth exceeded while calling a Python object");
+    });
 }
 
 FunctionObject* functionOf(const Frame& frame) { return reinterpret_cast<FunctionObject*>(frame.function.ptr()); }
