@@ -1173,7 +1173,8 @@ exercise(m)
 try:
     m.ExplorerView.workingFolder(object())
 except AttributeError as error:
-    assert traceback.extract_tb(error.__traceback__)[-1].name == "Tavro_Workspace.explorerview.ExplorerView.workingFolder"
+    entry = traceback.extract_tb(error.__traceback__)[-1]
+    assert entry.name == "Tavro_Workspace.explorerview.ExplorerView.workingFolder", entry
 else:
     raise AssertionError("no error")
 '''!r})

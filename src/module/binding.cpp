@@ -33,8 +33,10 @@ EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE void positionalCountError(FunctionObject
     bool tooFew = given < required;
     const char* bound = ndefaults == 0 ? "exactly" : tooFew ? "at least" : "at most";
     Py_ssize_t count = tooFew ? required : all;
-    intoPython([&] { PyErr_Format(PyExc_TypeError, "%.200U() takes %.8s %zd positional argument%.1s (%zd given)", fn->name,
-                 bound, count, count == 1 ? "" : "s", given); });
+    intoPython([&] {
+        PyErr_Format(PyExc_TypeError, "%.200U() takes %.8s %zd positional argument%.1s (%zd given)", fn->name,
+                     bound, count, count == 1 ? "" : "s", given);
+    });
 }
 
 EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE void unexpectedKeywordError(FunctionObject* fn, PyObject* key) {
@@ -42,7 +44,9 @@ EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE void unexpectedKeywordError(FunctionObje
 }
 
 EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE void multipleValuesError(FunctionObject* fn, PyObject* key) {
-    intoPython([&] { PyErr_Format(PyExc_TypeError, "%U() got multiple values for keyword argument '%U'", fn->name, key); });
+    intoPython([&] {
+        PyErr_Format(PyExc_TypeError, "%U() got multiple values for keyword argument '%U'", fn->name, key);
+    });
 }
 
 EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE void keywordNotStringError(FunctionObject* fn) {
@@ -50,7 +54,9 @@ EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE void keywordNotStringError(FunctionObjec
 }
 
 EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE void lambdaArgumentsError(FunctionObject* fn, Py_ssize_t nargs) {
-    intoPython([&] { PyErr_Format(PyExc_TypeError, "%.200U() %s (%zd given)", fn->name, "takes no arguments", nargs); });
+    intoPython([&] {
+        PyErr_Format(PyExc_TypeError, "%.200U() %s (%zd given)", fn->name, "takes no arguments", nargs);
+    });
 }
 
 EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE void lambdaKeywordsError(FunctionObject* fn) {
@@ -135,7 +141,9 @@ EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE bool stackLeft(NativeCalls& calls, std::
 }
 
 EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE void nativeDepthError() {
-    intoPython([&] { PyErr_SetString(PyExc_RecursionError, "maximum recursion depth exceeded while calling a Python object"); });
+    intoPython([] {
+        PyErr_SetString(PyExc_RecursionError, "maximum recursion depth exceeded while calling a Python object");
+    });
 }
 
 FunctionObject* functionOf(const Frame& frame) { return reinterpret_cast<FunctionObject*>(frame.function.ptr()); }
@@ -298,8 +306,8 @@ Object runningGlobals() noexcept {
     return Object::borrow(running ? running->globals : state::globals());
 }
 
-// Not noexcept: a thread that the interpreter ends while it runs here unwinds
-// through this function (see errors::runBody).
+// A thread that the interpreter ends while it runs here waits in the guarded
+// word it called Python through (module/forced_unwind.hpp).
 PyObject* functionVectorcall(PyObject* callable, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
     FunctionObject* fn = reinterpret_cast<FunctionObject*>(callable);
     Frame frame{*fn->row->spec, Object::borrow(callable)};

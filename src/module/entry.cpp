@@ -126,8 +126,6 @@ void execute(py::handle module, Progress& progress) {
     check(intoPython([&] { return PyDict_SetItemString(globals.ptr(), "__test__", test.ptr()); }));
 }
 
-// Neither step is noexcept: an import on a thread that the interpreter ends
-// may unwind through them (module/forced_unwind.hpp).
 int explorerview_exec(PyObject* module) {
     if (PyObject* recorded = state::module()) {
         if (recorded == module) return 0;  // a later import of the executed module: nothing to redo

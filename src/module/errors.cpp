@@ -68,7 +68,9 @@ void addInitEntry() {
 PyObject* runBody(const constants::BuiltRow& row, Frame& frame) {
     PyObject* result = nullptr;
     if (succeeds([&] { result = row.spec->body(frame).release(); }) && !result && !PyErr_Occurred())
-        intoPython([&] { PyErr_Format(PyExc_SystemError, "%s returned no result and set no error", row.spec->qualname); });
+        intoPython([&] {
+            PyErr_Format(PyExc_SystemError, "%s returned no result and set no error", row.spec->qualname);
+        });
     if (!result) addEntry(row);
     return result;
 }

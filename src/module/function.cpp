@@ -7,9 +7,10 @@
 // read-only (__globals__, __closure__, __builtins__) are read-only here too,
 // and a write the function could not honour (another __code__) raises.
 //
-// No slot is noexcept: most can run Python code (an audit hook, a __del__, a
-// collection), and a thread that the interpreter ends meanwhile unwinds
-// through them (module/forced_unwind.hpp).
+// Most slots can run Python code (an audit hook, a __del__, a weakref
+// callback, a collection): they call it and release what they held through
+// the guarded word (module/forced_unwind.hpp), so that a thread the
+// interpreter ends meanwhile waits there.
 #include "module/function.hpp"
 
 #include <structmember.h>
@@ -44,7 +45,8 @@ Object makeFunction(const FunctionRow& spec, py::handle closure) {
     const constants::BuiltRow& row = constants::builtRow(spec);
     PyObject* cells = closure && !closure.is_none() ? closure.ptr() : nullptr;
     Py_ssize_t ncells = cells ? (PyTuple_Check(cells) ? PyTuple_GET_SIZE(cells) : -1) : 0;
-    if (ncells < 0 || ncells > 1) raise(PyExc_SystemError, "%s: a closure is None or a tuple of one cell", spec.qualname);
+    if (ncells < 0 || ncells > 1)
+        raise(PyExc_SystemError, "%s: a closure is None or a tuple of one cell", spec.qualname);
     if (ncells == 0) cells = nullptr;  // an empty tuple reads as None, as for Python functions
     // A def statement gives the new function the globals of the frame it runs in.
     Object globals = runningGlobals();
@@ -123,7 +125,8 @@ int function_set_defaults(PyObject* self, PyObject* value, void*) {
         PyErr_SetString(PyExc_TypeError, "__defaults__ must be set to a tuple object");
         return -1;
     }
-    if (intoPython([&] { return PySys_Audit("object.__setattr__", "OsO", self, "__defaults__", value ? value : Py_None); }) < 0)
+    PyObject* shown = value ? value : Py_None;
+    if (intoPython([&] { return PySys_Audit("object.__setattr__", "OsO", self, "__defaults__", shown); }) < 0)
         return -1;
     setField(asFunction(self)->defaults, Py_XNewRef(value));
     return 0;
@@ -142,7 +145,8 @@ int function_set_kwdefaults(PyObject* self, PyObject* value, void*) {
         PyErr_SetString(PyExc_TypeError, "__kwdefaults__ must be set to a dict object");
         return -1;
     }
-    if (intoPython([&] { return PySys_Audit("object.__setattr__", "OsO", self, "__kwdefaults__", value ? value : Py_None); }) < 0)
+    PyObject* shown = value ? value : Py_None;
+    if (intoPython([&] { return PySys_Audit("object.__setattr__", "OsO", self, "__kwdefaults__", shown); }) < 0)
         return -1;
     setField(asFunction(self)->kwdefaults, Py_XNewRef(value));
     return 0;

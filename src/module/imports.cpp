@@ -59,7 +59,8 @@ Object importFrom(py::handle module, py::handle name) {
         Object key = ownedOrThrow(PyUnicode_FromFormat("%U.%U", packageName.ptr(), name.ptr()));
         if (Object submodule = loadedModule(key)) return submodule;
     }
-    Object message = ownedOrThrow(intoPython([&] { return PyUnicode_FromFormat("cannot import name %S", name.ptr()); }));
+    Object message =
+        ownedOrThrow(intoPython([&] { return PyUnicode_FromFormat("cannot import name %S", name.ptr()); }));
     intoPython([&] { return PyErr_SetImportError(message.ptr(), packageName.ptr(), nullptr); });
     throw PythonError();
 }

@@ -179,7 +179,9 @@ inline Object boolean(bool value) { return Object::borrow(value ? Py_True : Py_F
 inline Object integer(Py_ssize_t value) { return ownedOrThrow(PyLong_FromSsize_t(value)); }
 
 // a | b
-inline Object bitOr(py::handle a, py::handle b) { return ownedOrThrow(intoPython([&] { return PyNumber_Or(a.ptr(), b.ptr()); })); }
+inline Object bitOr(py::handle a, py::handle b) {
+    return ownedOrThrow(intoPython([&] { return PyNumber_Or(a.ptr(), b.ptr()); }));
+}
 
 // a / b: for a Path and a name, the name joined to the path.
 inline Object divide(py::handle a, py::handle b) {
