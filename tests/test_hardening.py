@@ -530,10 +530,11 @@ REENTRANCY_BATCHES = {
             exercise(name, lambda: fresh(name))
         from PyQt6.QtWidgets import QApplication
 
-        # A lambda of a new panel. The exit mode makes it in the child that
+        # A lambda of the panel. The exit mode makes a panel in each child that
         # ends: the file system model's thread must belong to that process.
         def lambda_named(name):
-            made.append(m.ExplorerView())
+            if EXIT or not made:
+                made.append(m.ExplorerView())
             return next(fn for fn in gc.get_objects() if type(fn) is type(m.ExplorerView.select)
                         and fn.__name__ == name)
 
