@@ -2,7 +2,7 @@
 // crosses C++ frames.
 //
 // The module takes from pybind11 its borrowed handle (py::handle) and its
-// build, and nothing of its process-wide runtime: no error_already_set (whose
+// build, and nothing of its process-wide runtime: no error type of its own (whose
 // life depends on state pybind11 keeps in builtins and builds on first use,
 // taking the interpreter lock through the GIL state API, which sub-interpreters
 // do not support), no GIL guards, no internals. So only pybind11's type
