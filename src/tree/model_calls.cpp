@@ -60,7 +60,27 @@ struct Toolkit {
     void* address(PyObject* wrapper) const {
         return sip->api_get_address(reinterpret_cast<sipSimpleWrapper*>(wrapper));
     }
+
+    // The C++ model and index a call may be made on directly: both set when
+    // `found` is the toolkit's own `wrapper` bound to `model`, the index is the
+    // toolkit's own and neither has been deleted; both null otherwise.
+    struct Direct {
+        const void *model = nullptr, *index = nullptr;
+        explicit operator bool() const { return model && index; }
+    };
+    Direct direct(PyObject* found, PyCFunction wrapper, PyObject* model, PyObject* index) const {
+        if (!isOwnMethod(found, wrapper, model) || !isIndex(index)) return {};
+        return {address(model), address(index)};
+    }
 };
+
+// The library answers -1 when it could not allocate what the answer needs.
+void checkAllocated(int result) {
+    if (result < 0) [[unlikely]] {
+        intoPython([] { PyErr_NoMemory(); });
+        throw PythonError();
+    }
+}
 
 const Toolkit* toolkit = nullptr;
 
@@ -214,17 +234,11 @@ const Toolkit* findToolkit(PyObject* globals) {
 Object detail::toolkitIsDir(py::handle model, py::handle index) {
     const Toolkit* kit = toolkit;
     Object method = getAttr(model, isDir);
-    if (kit->isOwnMethod(method.ptr(), kit->isDir, model.ptr()) && kit->isIndex(index.ptr())) {
-        const void *cppModel = kit->address(model.ptr()), *cppIndex = kit->address(index.ptr());
-        if (cppModel && cppIndex) {
-            ++*kit->calls->callsInC;
-            int result = intoPython([&] { return kit->calls->isDir(cppModel, cppIndex); });
-            if (result < 0) [[unlikely]] {
-                PyErr_NoMemory();
-                throw PythonError();
-            }
-            return boolean(result != 0);
-        }
+    if (auto cpp = kit->direct(method.ptr(), kit->isDir, model.ptr(), index.ptr())) {
+        ++*kit->calls->callsInC;
+        int result = intoPython([&] { return kit->calls->isDir(cpp.model, cpp.index); });
+        checkAllocated(result);
+        return boolean(result != 0);
     }
     ++*kit->calls->callsInPython;
     return call(method, index);
@@ -233,23 +247,16 @@ Object detail::toolkitIsDir(py::handle model, py::handle index) {
 void LoweredFileName::fromToolkit(py::handle model, py::handle index) {
     const Toolkit* kit = toolkit;
     Object method = getAttr(model, fileName);
-    if (kit->isOwnMethod(method.ptr(), kit->fileName, model.ptr()) && kit->isIndex(index.ptr())) {
-        const void *cppModel = kit->address(model.ptr()), *cppIndex = kit->address(index.ptr());
-        if (cppModel && cppIndex) {
-            ++*kit->calls->callsInC;
-            // data() of a Python subclass runs here, as in the toolkit's wrapper.
-            int result = intoPython([&] { return kit->calls->fileName(cppModel, cppIndex, text_, &units, &length); });
-            if (result < 0) [[unlikely]] {
-                PyErr_NoMemory();
-                throw PythonError();
-            }
-            // An error that data() left pending is not swallowed: the call failed.
-            if (PyErr_Occurred()) [[unlikely]] {
-                kit->calls->releaseName(text_);
-                throw PythonError();
-            }
-            return;  // the text is held: lowered_ stays null
+    if (auto cpp = kit->direct(method.ptr(), kit->fileName, model.ptr(), index.ptr())) {
+        ++*kit->calls->callsInC;
+        // data() of a Python subclass runs here, as in the toolkit's wrapper.
+        checkAllocated(intoPython([&] { return kit->calls->fileName(cpp.model, cpp.index, text_, &units, &length); }));
+        // An error that data() left pending is not swallowed: the call failed.
+        if (PyErr_Occurred()) [[unlikely]] {
+            kit->calls->releaseName(text_);
+            throw PythonError();
         }
+        return;  // the text is held: lowered_ stays null
     }
     ++*kit->calls->callsInPython;
     lowered_ = callMethod(call(method, index), lower);
