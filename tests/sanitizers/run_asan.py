@@ -14,6 +14,14 @@ the run, so that a leak never changes pytest's own exit status:
   allocator, or calls the interpreter which does) is the module's: the run fails;
 - every other leak must belong to a library named in lsan.supp, or the run fails.
 
+Each test's processes report into a folder of that test's own (per_test_logs.py).
+LeakSanitizer's own tracer now and then crashes while it stops a process's
+threads for the leak check at exit ("Tracer caught signal 11"): that process
+then aborts with its leak check unfinished. That is the sanitizer's failure, not
+a finding, so the tests where it happened run once more; the run passes only if
+they then pass with every leak check finished. Anything else that failed first
+fails the run as it is.
+
 The packaging checks (tests/test_build.py) compile the module afresh with its
 release flags and run pip, CMake and mypy: nothing of the sanitized build is in
 them, and under the sanitizers they take longer than the rest of the suite. A
@@ -30,6 +38,8 @@ import sys
 import xml.etree.ElementTree as ElementTree
 from pathlib import Path
 
+import per_test_logs
+
 HERE = Path(__file__).resolve().parent
 ROOT = HERE.parents[1]
 SUPPRESSIONS = HERE / "lsan.supp"
@@ -38,6 +48,7 @@ OTHER_PROGRAMS = "(programs other than the interpreter)"
 RUNTIMES = ("libasan.so.8", "libubsan.so.1")
 MODULE = re.compile(r"/explorerview[^/]*\.so$")
 RUNTIME = re.compile(r"/lib(asan|ubsan)\.so")
+TRACER_CRASH = "LeakSanitizer has encountered a fatal error"
 SHARED_LIBRARY = re.compile(r"\.so(\.|$)")
 INTERPRETER = re.compile(r"(^|/)(python3\.11|libpython3\.11[^/]*)$")
 
@@ -101,11 +112,14 @@ def template_match(pattern, text):
 
 
 def parse_report(text):
-    """Yield ("leak", header, frames) and ("error", text) records of one log."""
+    """Yield ("leak", header, frames), ("error", text) and ("unfinished", text)
+    records of one log."""
     lines = text.splitlines()
     i = 0
     while i < len(lines):
         line = lines[i]
+        if TRACER_CRASH in line:
+            yield "unfinished", "\n".join(lines[max(i - 1, 0):i + 1])
         if line.startswith(("Direct leak of", "Indirect leak of")):
             frames = []
             i += 1
@@ -158,21 +172,31 @@ def program_of(frames):
     return program
 
 
-def check(log_dir):
+def check(log_dir, ran_again=frozenset()):
+    """Judge every report under `log_dir`. A leak check left unfinished in a
+    test folder of `ran_again` is superseded by that test's second run."""
     patterns = suppression_patterns()
     suppressed = {}
     failures = []
-    logs = sorted(Path(log_dir).glob("*san.*"))
+    superseded = 0
+    logs = sorted(Path(log_dir).rglob("*san.*"))
     for log in logs:
+        name = log.relative_to(log_dir)
         for record in parse_report(log.read_text(errors="replace")):
+            if record[0] == "unfinished" and log.parent in ran_again:
+                superseded += 1
+                continue
+            if record[0] == "unfinished":
+                failures.append(f"{name}: LeakSanitizer could not finish the leak check\n{record[1]}")
+                continue
             if record[0] == "error":
-                failures.append(f"{log.name}: sanitizer error\n{record[1]}")
+                failures.append(f"{name}: sanitizer error\n{record[1]}")
                 continue
             _, header, frames = record
             owner = owner_of(frames)
             stack = "\n".join(f"    {text} {{{obj}}}" for text, obj in frames)
             if owner == "module":
-                failures.append(f"{log.name}: leak from the module\n  {header}\n{stack}")
+                failures.append(f"{name}: leak from the module\n  {header}\n{stack}")
                 continue
             text, obj = owner if owner else ("", "")
             # The module lives only in the interpreter: another program's leaks are its own.
@@ -180,13 +204,15 @@ def check(log_dir):
             pattern = pattern or next((p for p in patterns
                                        if template_match(p, obj) or template_match(p, text)), None)
             if pattern is None:
-                failures.append(f"{log.name}: leak from a library lsan.supp does not name\n"
+                failures.append(f"{name}: leak from a library lsan.supp does not name\n"
                                 f"  {header}\n{stack}")
                 continue
             count, size = suppressed.get(pattern, (0, 0))
             leaked = int(re.search(r"of (\d+) byte", header)[1])
             suppressed[pattern] = (count + 1, size + leaked)
     print(f"run_asan: {len(logs)} sanitizer report file(s) in {log_dir}")
+    if superseded:
+        print(f"run_asan: {superseded} unfinished leak check(s) superseded by running their tests again")
     for pattern, (count, size) in sorted(suppressed.items()):
         print(f"run_asan:   {count:6d} leak(s), {size:9d} bytes  suppressed as {pattern}")
     for failure in failures:
@@ -204,6 +230,39 @@ def test_counts(junit):
     return tuple(int(suite.get(k, 0)) for k in ("tests", "failures", "errors", "skipped"))
 
 
+def run_pytest(build, log_dir, arguments):
+    """pytest under the sanitizers, reporting into `log_dir`: (exit status,
+    counts). Its own process logs there; each test's processes in a folder of
+    that test under log_dir/tests."""
+    log_dir.mkdir(parents=True)
+    log_dir.chmod(0o1777)  # tests run some scenarios as an unprivileged user, who logs here too
+    junit = log_dir / "junit.xml"
+    env = sanitizer_environment(log_dir)
+    env["PYTHONPATH"] = f"{build}:{ROOT / 'host'}:{HERE}"
+    env[per_test_logs.LOG_ROOT_VARIABLE] = str(log_dir / "tests")
+    command = [sys.executable, "-m", "pytest", "-p", "per_test_logs", f"--junitxml={junit}", *arguments]
+    print("run_asan:", " ".join(command), flush=True)
+    status = subprocess.run(command, cwd=ROOT, env=env).returncode
+    counts = test_counts(junit)
+    if counts:
+        print("run_asan: %d tests under the sanitizers: %d failed, %d errors, %d skipped" % counts)
+    return status, counts
+
+
+def test_folders(log_dir, having):
+    """The test folders under `log_dir` for which `having(folder)` holds."""
+    root = log_dir / "tests"
+    return {folder for folder in root.iterdir() if having(folder)} if root.is_dir() else set()
+
+
+def leak_check_unfinished(folder):
+    return any(TRACER_CRASH in log.read_text(errors="replace") for log in folder.glob("*san.*"))
+
+
+def failed(folder):
+    return (folder / "failed").exists()
+
+
 def main(argv):
     if len(argv) >= 2 and argv[0] == "--check":
         return 0 if check(argv[1]) else 1
@@ -212,20 +271,24 @@ def main(argv):
     build = Path(argv[0]).resolve()
     log_dir = build / "sanitizer-reports"
     shutil.rmtree(log_dir, ignore_errors=True)
-    log_dir.mkdir(parents=True)
-    log_dir.chmod(0o1777)  # tests run some scenarios as an unprivileged user, who logs here too
-    junit = log_dir / "junit.xml"
-    env = sanitizer_environment(log_dir)
-    env["PYTHONPATH"] = f"{build}:{ROOT / 'host'}"
-    command = [sys.executable, "-m", "pytest", f"--junitxml={junit}", *argv[1:]]
-    if not any((ROOT / arg.split("::")[0]).exists() for arg in argv[1:] if not arg.startswith("-")):
-        command.append(f"--ignore={PACKAGING_TESTS}")
-    print("run_asan:", " ".join(command), flush=True)
-    status = subprocess.run(command, cwd=ROOT, env=env).returncode
-    counts = test_counts(junit)
-    if counts:
-        print("run_asan: %d tests under the sanitizers: %d failed, %d errors, %d skipped" % counts)
-    clean = check(log_dir)
+    arguments = argv[1:]
+    if not any((ROOT / arg.split("::")[0]).exists() for arg in arguments if not arg.startswith("-")):
+        arguments.append(f"--ignore={PACKAGING_TESTS}")
+    status, counts = run_pytest(build, log_dir, arguments)
+
+    unfinished = test_folders(log_dir, leak_check_unfinished)
+    failures = test_folders(log_dir, failed)
+    ran_again = set()
+    # Only a run whose every failure is explained by the tracer's crash is
+    # worth a second look; a count that differs means a failure outside any test.
+    if unfinished and status in (0, 1) and failures <= unfinished and counts \
+            and counts[1] + counts[2] == len(failures):
+        tests = sorted((folder / "test").read_text() for folder in unfinished)
+        print(f"run_asan: LeakSanitizer's tracer crashed in {len(tests)} test(s); running them again:",
+              *tests, sep="\n  ", flush=True)
+        status, _ = run_pytest(build, log_dir / "again", tests)
+        ran_again = unfinished
+    clean = check(log_dir, ran_again)
     if status != 0:
         print(f"run_asan: pytest exited with status {status}", file=sys.stderr)
     return 0 if status == 0 and clean else 1
