@@ -10,7 +10,7 @@ ASAN_BUILD    ?= build-asan
 REL_BUILD     ?= build-rel
 FUZZ_CALLS    ?= 100000
 # A hang must fail the run rather than stall it: the suite under the sanitizer
-# takes about eighteen minutes on 2 cores, the fuzzing run about five.
+# takes about twenty-seven minutes on 2 cores, the fuzzing run about five.
 RELIABILITY_TIMEOUT ?= 3600
 
 .PHONY: asan fuzz valgrind
