@@ -4,11 +4,8 @@ test starts go to a folder of that test's own.
 A report is named after its process id, and one run of the suite starts more
 processes than there are ids (32,768 by default on Linux): a later process that
 gets an earlier one's id would write over its report. A folder per test keeps
-them apart and says which test a report belongs to, which run_asan.py needs to
-run again a test whose leak check the sanitizer itself could not finish.
-
-Each folder holds `test` (the test's node id) and, when the test failed,
-`failed`. run_asan.py names the folders' parent in LOG_ROOT_VARIABLE.
+them apart and says which test a report belongs to: its name, and in full in
+its file `test`. run_asan.py names the folders' parent in LOG_ROOT_VARIABLE.
 """
 import itertools
 import os
@@ -38,15 +35,12 @@ def folder_of(item):
     return folder
 
 
-_FOLDER = pytest.StashKey[Path]()
-
-
 @pytest.hookimpl(hookwrapper=True)
 def pytest_runtest_protocol(item, nextitem):
     if LOG_ROOT_VARIABLE not in os.environ:
         yield
         return
-    item.stash[_FOLDER] = folder = folder_of(item)
+    folder = folder_of(item)
     saved = {name: os.environ.get(name) for name in OPTIONS}
     for name, kind in OPTIONS.items():
         os.environ[name] = with_log_path(saved[name] or "", folder / kind)
@@ -59,10 +53,3 @@ def pytest_runtest_protocol(item, nextitem):
             else:
                 os.environ[name] = value
 
-
-@pytest.hookimpl(hookwrapper=True)
-def pytest_runtest_makereport(item, call):
-    outcome = yield
-    folder = item.stash.get(_FOLDER, None)
-    if folder and outcome.get_result().failed:
-        (folder / "failed").touch()
