@@ -349,8 +349,6 @@ def test_a_panel_whose_handlers_were_called_is_freed(qtbot, explorerview, host, 
     assert ref() is None
 
 
-
-
 # `make asan` judges the reports its processes leave: a leak allocated by the
 # module, or a leak check the sanitizer could not finish, fails the run; the
 # interpreter's own leaks do not.
