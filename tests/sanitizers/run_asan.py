@@ -46,6 +46,7 @@ MODULE = re.compile(r"/explorerview[^/]*\.so$")
 RUNTIME = re.compile(r"/lib(asan|ubsan)\.so")
 # What the runtime writes when it could not finish a process's leak check.
 UNFINISHED = "LeakSanitizer has encountered a fatal error"
+FAILURE_TITLES = {"error": "sanitizer error", "unfinished": "LeakSanitizer could not finish the leak check"}
 SHARED_LIBRARY = re.compile(r"\.so(\.|$)")
 INTERPRETER = re.compile(r"(^|/)(python3\.11|libpython3\.11[^/]*)$")
 
@@ -184,11 +185,8 @@ def check(log_dir):
     for log in logs:
         name = log.relative_to(log_dir)
         for record in parse_report(log.read_text(errors="replace")):
-            if record[0] == "unfinished":
-                failures.append(f"{name}: LeakSanitizer could not finish the leak check\n{record[1]}")
-                continue
-            if record[0] == "error":
-                failures.append(f"{name}: sanitizer error\n{record[1]}")
+            if record[0] != "leak":
+                failures.append(f"{name}: {FAILURE_TITLES[record[0]]}\n{record[1]}")
                 continue
             _, header, frames = record
             owner = owner_of(frames)
