@@ -3,7 +3,8 @@
 Every `make` command, in a block or inline, must parse and name real targets
 (`make -n`), and the tests it selects with ARGS must exist. Shell lines that
 run Python or cmake and every Python block that uses the project run for real;
-any other shell line must parse and name an installed program.
+any other shell line must parse and name an installed program. The mypy
+configuration runs as the README gives it, with the README's command.
 """
 import os
 import re
@@ -131,3 +132,44 @@ def test_python_block_runs(built, tmp_path, number):
                          env=_environment(PYTHONPATH=os.pathsep.join([str(REPO / "build"), str(REPO / "host")])),
                          capture_output=True, text=True, timeout=120)
     assert run.returncode == 0, run.stderr
+
+
+# The README's mypy configuration names this project's folder by a placeholder.
+PROJECT_PLACEHOLDER = "/path/to/explorerview"
+# Host code calling into the untyped services and toolkit, which strict mode
+# takes as they are.
+HOST_CALLS = """
+from Kelpa import QVBox
+from Tavro import tavro
+
+
+def opened(path: Path) -> None:
+    tavro.window.showErrorMessage(f"opened {path}")
+
+
+tavro.commands.register("Nodra.openFile", opened)
+QVBox(panel)
+print(tavro.workspace.workingFolder())
+"""
+
+
+@pytest.mark.parametrize("misspelt", [False, True], ids=["correct code passes", "a misspelt method is reported"])
+def test_mypy_runs_as_written(built, tmp_path, misspelt):
+    [config] = _blocks("ini")
+    [command] = re.findall(r"`(\S*python\S* -m mypy [^`]*)`", TEXT)
+    *command, script = shlex.split(command)
+    code = _blocks("python")[0].replace("panel.setWorkingFolder(None)", HOST_CALLS)
+    if misspelt:
+        code = code.replace("panel.setWorkingFolder(project)", "panel.setWorkingFoldr(project)")
+    (tmp_path / "mypy.ini").write_text(config.replace(PROJECT_PLACEHOLDER, str(REPO)))
+    (tmp_path / script).write_text(code)
+    # From an empty folder, with none of the search paths the README does not set.
+    environment = {k: v for k, v in os.environ.items() if k not in ("PYTHONPATH", "MYPYPATH")}
+    run = subprocess.run(command + [script], cwd=tmp_path, env=environment,
+                         capture_output=True, text=True, timeout=600)
+    if misspelt:
+        assert run.returncode == 1 and re.search(
+            r'has no attribute "setWorkingFoldr".*\[attr-defined\]', run.stdout), run.stdout
+        assert "Found 1 error" in run.stdout, run.stdout
+    else:
+        assert run.returncode == 0 and run.stdout.startswith("Success"), run.stdout + run.stderr
