@@ -157,7 +157,8 @@ def test_move_to_another_volume_copies_then_removes_only_whole_copies(folder_tre
     assert tree_of(other_volume / "pkg") == {"sub": "/", "sub/x.py": b"x"}
     assert (other_volume / "a.txt").read_text() == "A"
     # A folder whose copy left something out keeps its original, whole.
-    assert os.listdir(source) == ["odd"] and sorted(os.listdir(source / "odd")) == ["keep.txt", "pipe"]
+    assert os.listdir(source) == ["odd"]
+    assert sorted(os.listdir(source / "odd")) == ["keep.txt", "pipe"]
     assert [message for _, message in result.problems] == [
         f"{source / 'odd' / 'pipe'} is a special file and was not copied",
         f"{source / 'odd'} was copied only in part, to {other_volume / 'odd'}; "
@@ -222,8 +223,9 @@ def drop_on(view, index, paths, keys="none"):
     data = QMimeData()
     data.setUrls([QUrl.fromLocalFile(str(p)) for p in paths])
     point = view.visualRect(index).center()
-    modifiers = {"none": Qt.KeyboardModifier.NoModifier, "Ctrl": Qt.KeyboardModifier.ControlModifier,
-                 "Shift": Qt.KeyboardModifier.ShiftModifier}[keys]
+    held = Qt.KeyboardModifier
+    modifiers = {"none": held.NoModifier, "Ctrl": held.ControlModifier,
+                 "Shift": held.ShiftModifier}[keys]
     how = (Qt.DropAction.CopyAction | Qt.DropAction.MoveAction, data, Qt.MouseButton.LeftButton,
            modifiers)
     for event in (QDragEnterEvent(point, *how), QDragMoveEvent(point, *how),
@@ -266,7 +268,7 @@ def test_a_drop_copies_like_paste_and_says_so(qtbot, panel_host):
     expected = [("a.txt", "1"), ("a (copy).txt", "2")]
     for name, content in expected:
         (root / "a.txt").write_text(content)
-        assert drop_on(view, index_of("dest"), [root / "a.txt"])
+        assert drop_on(view, index_of("dest"), [root / "a.txt"], keys="Ctrl")
         qtbot.waitUntil(lambda: ui.notes[-1:] == [("status", f"Copied {dest / name}.")])
     assert tree_of(dest) == {name: content.encode() for name, content in expected}
     # A drag that ends where it began is a slip: onto a sibling (into the
@@ -284,11 +286,13 @@ def test_a_drop_copies_like_paste_and_says_so(qtbot, panel_host):
 
 
 @pytest.mark.parametrize("agree", [True, False], ids=["agreed", "declined"])
-def test_a_shift_drop_moves_after_asking_and_never_overwrites(qtbot, panel_host, agree):
+def test_a_shift_drop_moves_after_asking_and_never_overwrites(qtbot, panel_host, host, agree):
     root, view, index_of, ui, _ = panel_host
     dest = root / "dest"
     (dest / "a.txt").write_text("kept")
     ui.agree = agree
+    commands = host[2]
+    commands.openedFile = root / "pkg" / "sub" / "x.py"
     before = tree_of(root)
     assert drop_on(view, index_of("dest"), [root / "a.txt", root / "pkg"], keys="Shift")
     question = f"Move these 2 items into {dest}?\n{root / 'a.txt'}\n{root / 'pkg'}"
@@ -301,6 +305,7 @@ def test_a_shift_drop_moves_after_asking_and_never_overwrites(qtbot, panel_host,
     assert tree_of(root) == {"dest": "/", "dest/a (copy).txt": b"1", "dest/a.txt": b"kept",
                              "dest/pkg": "/", "dest/pkg/sub": "/", "dest/pkg/sub/x.py": b"x"}
     assert ui.thePanel.calls == [("select", [dest / "a (copy).txt", dest / "pkg"])]
+    assert commands.openedFile == dest / "pkg" / "sub" / "x.py"   # Select Opened File finds it
     # One item is named with where it went; a move into the folder the item
     # is already in is a slip of the hand, and Shift makes it no less one.
     assert not drop_on(view, index_of("dest"), [dest / "a.txt"], keys="Shift")

@@ -59,8 +59,8 @@ class QTreeView(QtWidgets.QTreeView):
     def _menuAtCurrentRow(self):
         """Ask for the context menu (customContextMenuRequested, in the viewport's
         coordinates, as a right click does) just below the current row, from
-        its left edge, or at the top of the tree when no row is current. False when the tree
-        shows no custom menu: Qt's own handling stays then."""
+        its left edge, or at the top of the tree when no row is current. False
+        when the tree shows no custom menu: Qt's own handling stays then."""
         if self.contextMenuPolicy() != Qt.ContextMenuPolicy.CustomContextMenu:
             return False
         index = self.currentIndex()

@@ -206,6 +206,9 @@ class HostCommands:
             self._error(str(exc))
             return
         self._select([target for _, target in result.moved])
+        for source, target in result.moved:   # "Select Opened File" finds it where it went
+            if self.openedFile is not None and self.openedFile.is_relative_to(source):
+                self.openedFile = target / self.openedFile.relative_to(source)
         if result.problems:
             which = (f"{result.problems[0][0]} was" if len(result.problems) == 1
                      else f"{_count(len(result.problems))} were")

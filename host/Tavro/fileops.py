@@ -262,7 +262,9 @@ def move(sources, folder, progress=None):
     sources = [Path(source) for source in sources]
     here = os.path.realpath(folder)
     for done, source in enumerate(sources):
-        keep_going = lambda path: progress is None or progress(done, len(sources), path) is not False
+        def keep_going(path, done=done):
+            return progress is None or progress(done, len(sources), path) is not False
+
         if not keep_going(source):
             result.cancelled = True
             break
