@@ -12,7 +12,7 @@ import pytest
 
 from Tavro import Services, errors, fileops, trash
 from Tavro.commands_impl import HostCommands
-from Tavro.fileops import FileOpsError, copy_name, paste, read_for_viewer
+from Tavro.fileops import FileOpsError, copy_name, move, paste, read_for_viewer
 
 from conftest import make_tree
 
@@ -94,15 +94,24 @@ def test_copy_names(name, number, is_folder, expected):
     assert copy_name(name, number, is_folder) == expected
 
 
-def test_paste_never_overwrites(folder_tree):
+def made_by(result):
+    """The top-level entries a paste or a move made."""
+    return result.created if hasattr(result, "created") else [made for _, made in result.moved]
+
+
+@pytest.mark.parametrize("operation", [paste, move])
+def test_paste_and_move_never_overwrite(folder_tree, operation):
+    # A rename would replace the file and the empty folder of the same names.
     source = folder_tree({"notes.txt": "new", "docs/a.md": "A"})
     target = folder_tree({"notes.txt": "old", "notes (copy).txt": "older", "docs/": None})
-    result = paste([source / "notes.txt", source / "docs"], target)
-    assert result.created == [target / "notes (copy 2).txt", target / "docs (copy)"]
+    result = operation([source / "notes.txt", source / "docs"], target)
+    assert made_by(result) == [target / "notes (copy 2).txt", target / "docs (copy)"]
     assert tree_of(target) == {
         "docs": "/", "docs (copy)": "/", "docs (copy)/a.md": b"A",
         "notes (copy 2).txt": b"new", "notes (copy).txt": b"older", "notes.txt": b"old"}
     assert result.problems == [] and not result.cancelled
+    assert tree_of(source) == ({} if operation is move else
+                               {"docs": "/", "docs/a.md": b"A", "notes.txt": b"new"})
 
 
 def test_paste_copies_folders_recursively(folder_tree):
@@ -118,23 +127,42 @@ def test_paste_copies_folders_recursively(folder_tree):
     assert os.readlink(target / "pkg" / "link") == "a.py"   # copied as a link
 
 
+@pytest.mark.parametrize("operation", [paste, move])
 @pytest.mark.parametrize("into", [".", "sub", "sub/inner"])
-def test_paste_refuses_a_folder_into_itself(folder_tree, into):
+def test_paste_and_move_refuse_a_folder_into_itself(folder_tree, into, operation):
     source = folder_tree(["pkg/sub/inner/"])
     before = tree_of(source)
-    result = paste([source / "pkg"], source / "pkg" / into)
-    assert result.created == [] and "into itself" in result.problems[0][1]
+    result = operation([source / "pkg"], source / "pkg" / into)
+    assert made_by(result) == [] and "into itself" in result.problems[0][1]
     assert tree_of(source) == before
 
 
-def test_paste_reports_progress_and_stops_on_cancel(folder_tree):
+@pytest.mark.parametrize("operation", [paste, move])
+def test_paste_and_move_report_progress_and_stop_on_cancel(folder_tree, operation):
     source = folder_tree(["a.txt", "b.txt", "c.txt"])
     target = folder_tree([])
     seen = []
-    result = paste([source / n for n in ("a.txt", "b.txt", "c.txt")], target,
-                   progress=lambda done, total, path: seen.append((done, total)) or done < 2)
+    result = operation([source / n for n in ("a.txt", "b.txt", "c.txt")], target,
+                       progress=lambda done, total, path: seen.append((done, total)) or done < 2)
     assert seen == [(0, 3), (1, 3), (2, 3)]
     assert result.cancelled and sorted(os.listdir(target)) == ["a.txt", "b.txt"]
+    assert "c.txt" in os.listdir(source)
+
+
+def test_move_to_another_volume_copies_then_removes_only_whole_copies(folder_tree, other_volume):
+    source = folder_tree({"a.txt": "A", "pkg/sub/x.py": "x", "odd/keep.txt": "k"})
+    os.mkfifo(source / "odd" / "pipe")
+    result = move([source / "a.txt", source / "pkg", source / "odd"], other_volume)
+    assert made_by(result) == [other_volume / "a.txt", other_volume / "pkg"]
+    assert tree_of(other_volume / "pkg") == {"sub": "/", "sub/x.py": b"x"}
+    assert (other_volume / "a.txt").read_text() == "A"
+    # A folder whose copy left something out keeps its original, whole.
+    assert os.listdir(source) == ["odd"]
+    assert sorted(os.listdir(source / "odd")) == ["keep.txt", "pipe"]
+    assert [message for _, message in result.problems] == [
+        f"{source / 'odd' / 'pipe'} is a special file and was not copied",
+        f"{source / 'odd'} was copied only in part, to {other_volume / 'odd'}; "
+        f"the original stays where it was"]
 
 
 def test_paste_command_uses_the_copied_paths(host, folder_tree):
@@ -185,16 +213,21 @@ def test_paste_into_a_relative_folder_means_the_working_folder(host, folder_tree
     assert ui.notes[-1] == ("status", f"Pasted {root / 'docs' / 'x.txt'}.")
 
 
-def drop_on(view, index, paths):
-    """Drag `paths` over the tree and drop them on the row `index`, as a user does."""
+def drop_on(view, index, paths, keys="none"):
+    """Drag `paths` over the tree and drop them on the row `index`, as a user
+    does, holding "none", "Ctrl" or "Shift". Without a drag of Qt's own under
+    way, Qt proposes Copy unless Shift is held."""
     from PyQt6.QtCore import QMimeData, QPointF, Qt, QUrl
     from PyQt6.QtGui import QDragEnterEvent, QDragMoveEvent, QDropEvent
     from PyQt6.QtWidgets import QApplication
     data = QMimeData()
     data.setUrls([QUrl.fromLocalFile(str(p)) for p in paths])
     point = view.visualRect(index).center()
-    how = (Qt.DropAction.CopyAction, data, Qt.MouseButton.LeftButton,
-           Qt.KeyboardModifier.NoModifier)
+    held = Qt.KeyboardModifier
+    modifiers = {"none": held.NoModifier, "Ctrl": held.ControlModifier,
+                 "Shift": held.ShiftModifier}[keys]
+    how = (Qt.DropAction.CopyAction | Qt.DropAction.MoveAction, data, Qt.MouseButton.LeftButton,
+           modifiers)
     for event in (QDragEnterEvent(point, *how), QDragMoveEvent(point, *how),
                   QDropEvent(QPointF(point), *how)):
         QApplication.sendEvent(view.viewport(), event)
@@ -229,10 +262,13 @@ def test_a_drop_copies_like_paste_and_says_so(qtbot, panel_host):
     on_file = (Qt.DropAction.CopyAction, -1, -1, view.fsmodel.index(str(root / "a.txt")))
     assert not view.fsmodel.canDropMimeData(data, *on_file)
     assert not view.fsmodel.dropMimeData(data, *on_file)
+    # Copy and move are taken; a link is not.
+    assert not view.fsmodel.canDropMimeData(data, Qt.DropAction.LinkAction, -1, -1,
+                                            view.fsmodel.index(str(dest)))
     expected = [("a.txt", "1"), ("a (copy).txt", "2")]
     for name, content in expected:
         (root / "a.txt").write_text(content)
-        assert drop_on(view, index_of("dest"), [root / "a.txt"])
+        assert drop_on(view, index_of("dest"), [root / "a.txt"], keys="Ctrl")
         qtbot.waitUntil(lambda: ui.notes[-1:] == [("status", f"Copied {dest / name}.")])
     assert tree_of(dest) == {name: content.encode() for name, content in expected}
     # A drag that ends where it began is a slip: onto a sibling (into the
@@ -247,6 +283,38 @@ def test_a_drop_copies_like_paste_and_says_so(qtbot, panel_host):
     qtbot.waitUntil(lambda: ui.notes[-1] == ("status", f"Copied 2 items into {dest}."))
     assert tree_of(dest / "pkg") == tree_of(root / "pkg")
     assert ui.progressCalls[-1] == (4, 4)   # pkg, sub, x.py and a.txt
+
+
+@pytest.mark.parametrize("agree", [True, False], ids=["agreed", "declined"])
+def test_a_shift_drop_moves_after_asking_and_never_overwrites(qtbot, panel_host, host, agree):
+    root, view, index_of, ui, _ = panel_host
+    dest = root / "dest"
+    (dest / "a.txt").write_text("kept")
+    ui.agree = agree
+    commands = host[2]
+    commands.openedFile = root / "pkg" / "sub" / "x.py"
+    before = tree_of(root)
+    assert drop_on(view, index_of("dest"), [root / "a.txt", root / "pkg"], keys="Shift")
+    question = f"Move these 2 items into {dest}?\n{root / 'a.txt'}\n{root / 'pkg'}"
+    qtbot.waitUntil(lambda: ("confirm", question) in ui.notes)
+    if not agree:
+        qtbot.wait(50)
+        assert tree_of(root) == before and ui.notes == [("confirm", question)]
+        return
+    qtbot.waitUntil(lambda: ui.notes[-1] == ("status", f"Moved 2 items into {dest}."))
+    assert tree_of(root) == {"dest": "/", "dest/a (copy).txt": b"1", "dest/a.txt": b"kept",
+                             "dest/pkg": "/", "dest/pkg/sub": "/", "dest/pkg/sub/x.py": b"x"}
+    assert ui.thePanel.calls == [("select", [dest / "a (copy).txt", dest / "pkg"])]
+    assert commands.openedFile == dest / "pkg" / "sub" / "x.py"   # Select Opened File finds it
+    # One item is named with where it went; a move into the folder the item
+    # is already in is a slip of the hand, and Shift makes it no less one.
+    assert not drop_on(view, index_of("dest"), [dest / "a.txt"], keys="Shift")
+    view.expand(index_of("dest"))
+    qtbot.waitUntil(lambda: not view.visualRect(index_of("dest/pkg")).isEmpty())
+    assert drop_on(view, index_of("dest/pkg"), [dest / "a.txt"], keys="Shift")
+    qtbot.waitUntil(lambda: ui.notes[-1] == (
+        "status", f"Moved {dest / 'a.txt'} to {dest / 'pkg' / 'a.txt'}."))
+    assert ui.notes[-2] == ("confirm", f"Move {dest / 'a.txt'} into {dest / 'pkg'}?")
 
 
 # ---------------------------------------------------------------- delete
@@ -378,13 +446,23 @@ def test_new_refuses_an_existing_name(host, folder_tree, command, existing):
     ("../escape.txt", 'Cannot create {inner}/../escape.txt: ".." would put it outside its '
                       'folder, at {root}/escape.txt.'),
     ("   ", "A name cannot be blank: nothing was created in {inner}."),
+    # An absolute name replaces the folder in the join: anywhere outside the
+    # working folder is refused, also beside it under a longer name.
+    ("{outside}/x.txt", "Cannot create {outside}/x.txt: it would be outside the working folder "
+                        "{root}, and nothing was created."),
+    ("{root}-b/x.txt", "Cannot create {root}-b/x.txt: it would be outside the working folder "
+                       "{root}, and nothing was created."),
 ])
 def test_new_refuses_bad_names(host, folder_tree, name, message):
     services, _, _ = host
     root = folder_tree(["inner/"])
+    outside = folder_tree([])
+    services.workspace.setWorkingFolder(root)
+    name = name.format(root=root, outside=outside)
     services.commands.execute("Nodra.newFile", root / "inner" / name)
-    assert errors_of(services) == [message.format(root=root, inner=root / "inner")]
-    assert tree_of(root) == {"inner": "/"}
+    assert errors_of(services) == [message.format(root=root, inner=root / "inner", outside=outside)]
+    assert tree_of(root) == {"inner": "/"} and tree_of(outside) == {}
+    assert not Path(f"{root}-b").exists()
 
 
 @pytest.mark.parametrize("command, name, is_dir, made", [
@@ -392,10 +470,17 @@ def test_new_refuses_bad_names(host, folder_tree, name, message):
     ("Nodra.newFile", "sub/notes.txt", False, " and the folder {root}/sub to hold it"),
     ("Nodra.newFolder", "pkg", True, ""),
     ("Nodra.newFolder", "a/b/pkg", True, " and the folders {root}/a and {root}/a/b to hold it"),
+    # A folder the tree shows inside the working folder is inside it, wherever
+    # a link leads; so is an absolute name that stays inside.
+    ("Nodra.newFile", "link/notes.txt", False, ""),
+    ("Nodra.newFile", "{root}/sub/notes.txt", False, " and the folder {root}/sub to hold it"),
 ])
 def test_new_creates_and_selects(host, folder_tree, command, name, is_dir, made):
     services, ui, _ = host
     root = folder_tree([])
+    os.symlink(folder_tree([]), root / "link")
+    services.workspace.setWorkingFolder(root)
+    name = name.format(root=root)
     services.commands.execute(command, root / name)
     assert (root / name).is_dir() == is_dir and (root / name).exists()
     assert ui.thePanel.calls == [("select", [root / name])]
@@ -540,7 +625,7 @@ def test_demo_refuses_a_missing_folder(tmp_path):
 
 DEMO_UNDER_X = r"""
 import json, shutil, subprocess, sys
-from PyQt6.QtCore import QRect, Qt
+from PyQt6.QtCore import QPoint, QRect, Qt
 from PyQt6.QtGui import QColor, QIcon
 from PyQt6.QtTest import QTest
 from PyQt6.QtWidgets import QApplication, QMenu, QToolButton
@@ -554,6 +639,8 @@ app = QApplication([])
 use_theme()
 window = MainWindow(tavro)
 commands = HostCommands(tavro, window).register()
+asked = []
+window.confirm = lambda title, question: asked.append(question) or True
 commands.setWorkingFolder(sys.argv[1])
 window.show()
 _wait_for_folder(window, tavro.workspace.workingFolder())
@@ -611,7 +698,8 @@ panel._copyPathAction.trigger()
 QTest.qWait(50)
 status = window.statusBar().currentMessage()
 # The Menu key (pressed on the X server: Qt turns it into a keyboard menu
-# request) and Shift+F10 open the context menu on the current row.
+# request) and Shift+F10 open the context menu just below the current row:
+# [shown, covers the row, its top below the row's bottom, its left from the row's].
 def menu_key():
     if shutil.which("xdotool"):
         subprocess.run(["xdotool", "key", "Menu"], check=True)
@@ -625,12 +713,45 @@ for name, press in (("Menu", menu_key),
     on_row = QRect(view.viewport().mapToGlobal(rect.topLeft()), rect.size())
     press()
     QTest.qWait(200)
-    opened_at[name] = context.isVisible() and on_row.contains(context.pos())
+    opened_at[name] = [context.isVisible(), context.geometry().intersects(on_row),
+                       context.pos().y() - on_row.bottom(), context.pos().x() - on_row.left()]
     context.close()
     QTest.qWait(50)
+
+# Real drags, by the X server's mouse: onto the folder src, plain, with Ctrl
+# and with Shift. The hand runs apart: Qt's drag holds the GUI thread until
+# the button is let go.
+def centre(name):
+    point = view.viewport().mapToGlobal(view.visualRect(row(name)).center())
+    return point.x(), point.y()
+
+def drag(name, onto, key):
+    (x0, y0), (x1, y1) = centre(name), centre(onto)
+    steps = ["mousemove", x0, y0, "sleep", 0.2, "mousedown", 1, "sleep", 0.2]
+    steps += ["keydown", key] if key else []
+    for step in range(1, 11):
+        steps += ["mousemove", x0 + (x1 - x0) * step // 10, y0 + (y1 - y0) * step // 10,
+                  "sleep", 0.05]
+    steps += ["sleep", 0.2, "mouseup", 1] + (["keyup", key] if key else [])
+    window.statusBar().clearMessage()
+    asked.clear()
+    hand = subprocess.Popen(["xdotool", *map(str, steps)])
+    while hand.poll() is None:
+        QTest.qWait(50)
+    status = lambda: window.statusBar().currentMessage()
+    for _ in range(100):   # until the drop has run its command, or 5 s
+        if status().startswith(("Moved", "Copied")):
+            break
+        QTest.qWait(50)
+    return [status(), list(asked)]
+
+drags = None
+if shutil.which("xdotool"):
+    drags = {name: drag(name, "src", key)
+             for name, key in (("main.py", None), ("notes.txt", "ctrl"), ("README.md", "shift"))}
 print(json.dumps({"platform": app.platformName(), "rows": rows, "buttons": buttons, "menus": menus,
                   "shades": shades, "keys": keys, "copy path": status, "tips": tips,
-                  "menu keys": opened_at}))
+                  "menu keys": opened_at, "drags": drags}))
 """
 
 
@@ -669,4 +790,14 @@ def test_demo_under_x_paints_icons_opens_from_the_keyboard_and_says_what_it_copi
     # Each button says its keys; the keyboard opens the context menu on the current row.
     assert seen["tips"] == ["New File or Folder", "Select Opened File", "Expand Selected (Ctrl++)",
                             "Collapse all (Ctrl+-)"]
-    assert seen["menu keys"] == {"Menu": True, "Shift+F10": True}
+    assert seen["menu keys"] == {"Menu": [True, False, 1, 0], "Shift+F10": [True, False, 1, 0]}
+    # A plain drag within the tree moves and Shift+drag too, each after asking;
+    # Ctrl+drag copies.
+    if seen["drags"] is not None:
+        move = lambda name: [f"Moved {root / name} to {root / 'src' / name}.",
+                             [f"Move {root / name} into {root / 'src'}?"]]
+        assert seen["drags"] == {"main.py": move("main.py"),
+                                 "notes.txt": [f"Copied {root / 'src' / 'notes.txt'}.", []],
+                                 "README.md": move("README.md")}
+        assert sorted(os.listdir(root)) == ["notes.txt", "src"]
+        assert sorted(os.listdir(root / "src")) == ["README.md", "main.py", "notes.txt", "x.py"]

@@ -5,11 +5,12 @@ Qt's own model accepts any root path silently and shows an empty tree; the
 host's model checks the folder first, so a panel can tell the user why.
 
 Qt's own drop copies each file with QFile::copy, silently, and does nothing
-at all when the name is taken. Here a drop is only ever a copy, and the host's
-drop handler does it (by the rules of its Paste, saying what happened); with
-no handler set, the model takes no drops. A drag that ends where it began
-(onto the folder the items already live in, or a folder onto itself) is a
-slip of the hand, not a request for copies: those items are left out.
+at all when the name is taken. Here a drop is a copy or a move, as the drag
+says (the tree drags with Move unless Ctrl asks for Copy), and the host's drop
+handler does it (asking, never overwriting, saying what happened); with no
+handler set, the model takes no drops. A drag that ends where it began (onto
+the folder the items already live in, or a folder onto itself) is a slip of
+the hand, not a request: those items are left out.
 """
 import inspect
 import os
@@ -38,6 +39,7 @@ def _shared_icon_provider():
 
 
 _drop_handler = lambda: None   # gives the live drop handler, or None
+_TAKEN = Qt.DropAction.CopyAction | Qt.DropAction.MoveAction
 
 
 def _away_from(paths, folder):
@@ -59,8 +61,9 @@ class QFileSystemModel(QtGui.QFileSystemModel):
 
     @staticmethod
     def setDropHandler(handler):
-        """`handler(paths, folder)` copies files dropped on any tree into `folder`;
-        None refuses drops. A bound method is held weakly: the toolkit must not
+        """`handler(paths, folder, action)` copies (action Qt.DropAction.CopyAction)
+        or moves (MoveAction) files dropped on any tree into `folder`; None
+        refuses drops. A bound method is held weakly: the toolkit must not
         keep the host's window alive."""
         global _drop_handler
         if inspect.ismethod(handler):
@@ -69,28 +72,29 @@ class QFileSystemModel(QtGui.QFileSystemModel):
             _drop_handler = lambda: handler
 
     def supportedDropActions(self):
-        return Qt.DropAction.CopyAction
+        return _TAKEN
 
-    def _dropped(self, data, parent):
-        """(local paths, target folder) of a drop, or None when it is not one we take."""
-        if _drop_handler() is None or not data.hasUrls():
+    def _dropped(self, data, action, parent):
+        """(local paths, target folder, action) of a drop, or None when it is
+        not one we take."""
+        if _drop_handler() is None or not data.hasUrls() or not action & _TAKEN:
             return None
         paths = [url.toLocalFile() for url in data.urls() if url.isLocalFile()]
         folder = self.filePath(parent) if parent.isValid() else self.rootPath()
         if not paths or not folder or not os.path.isdir(folder):
             return None
         paths = _away_from(paths, folder)
-        return (paths, folder) if paths else None
+        return (paths, folder, action) if paths else None
 
     def canDropMimeData(self, data, action, row, column, parent):
-        return self._dropped(data, parent) is not None
+        return self._dropped(data, action, parent) is not None
 
     def dropMimeData(self, data, action, row, column, parent):
-        dropped = self._dropped(data, parent)
+        dropped = self._dropped(data, action, parent)
         if dropped is None:
             return False
-        # After the drag has ended: a long copy shows progress, which must not
-        # run inside the drag's own event loop.
+        # After the drag has ended: a move asks first and a long copy shows
+        # progress, neither of which may run inside the drag's own event loop.
         handler = _drop_handler()
         QTimer.singleShot(0, lambda: handler(*dropped))
         return True

@@ -11,9 +11,14 @@ Qt's tree answers Return and Enter only with `activated`, which plug-ins that
 open items on `doubleClicked` never hear; file managers open the current item
 with either key, so here they act on the current row as a double click on it.
 
-The Menu key and Shift+F10 open the context menu of the current row, beside
-that row, as a right click on it would; Qt puts a keyboard menu in the middle
-of the tree and leaves Shift+F10 to the application.
+The Menu key and Shift+F10 open the context menu of the current row, just
+below that row so that its name stays in sight, as a right click on it would;
+Qt puts a keyboard menu in the middle of the tree and leaves Shift+F10 to the
+application.
+
+A drag within the tree moves, as in a file manager: Ctrl+drag copies and
+Shift+drag moves, and the drag's cursor shows which. Qt's views drag with Copy
+unless told otherwise.
 """
 from PyQt6 import QtWidgets
 from PyQt6.QtCore import QEvent, QPersistentModelIndex, QPoint, Qt, pyqtSignal
@@ -35,6 +40,7 @@ class QTreeView(QtWidgets.QTreeView):
     def __init__(self, parent=None):
         super().__init__(parent)
         self._expansion = None
+        self.setDefaultDropAction(Qt.DropAction.MoveAction)
 
     def expandRecursively(self, index, depth=-1):
         """Expand `index` and everything below it, `depth` levels (-1: all),
@@ -52,9 +58,9 @@ class QTreeView(QtWidgets.QTreeView):
 
     def _menuAtCurrentRow(self):
         """Ask for the context menu (customContextMenuRequested, in the viewport's
-        coordinates, as a right click does) beside the current row's icon, or
-        at the top of the tree when no row is current. False when the tree
-        shows no custom menu: Qt's own handling stays then."""
+        coordinates, as a right click does) just below the current row, from
+        its left edge, or at the top of the tree when no row is current. False
+        when the tree shows no custom menu: Qt's own handling stays then."""
         if self.contextMenuPolicy() != Qt.ContextMenuPolicy.CustomContextMenu:
             return False
         index = self.currentIndex()
@@ -62,7 +68,7 @@ class QTreeView(QtWidgets.QTreeView):
         if index.isValid():
             self.scrollTo(index)
             row = self.visualRect(index).intersected(self.viewport().rect())
-            point = QPoint(row.left() + row.height(), row.center().y())
+            point = QPoint(row.left(), row.bottom() + 1)
         self.customContextMenuRequested.emit(point)
         return True
 

@@ -1,4 +1,5 @@
-"""The eight "Nodra." commands that the explorer panel asks the host to run.
+"""The eight "Nodra." commands that the explorer panel asks the host to run,
+and the two the host runs itself when files are dropped on the tree.
 
 The logic lives here, apart from the window, and talks to the screen through
 a small `ui` object (the main window in the application, a fake in tests):
@@ -14,7 +15,7 @@ import os
 import sys
 from pathlib import Path
 
-from Kelpa import QFileSystemModel
+from Kelpa import QFileSystemModel, Qt
 
 from . import errors, fileops, trash
 from .fileops import FileOpsError
@@ -59,6 +60,7 @@ class HostCommands:
 
     IDS = ("openFolder", "openFile", "selectOpenedFile", "copyFiles",
            "pasteFiles", "deleteFiles", "newFile", "newFolder")
+    DROP_IDS = ("dropFiles", "moveFiles")   # the host's own, run by drops on the tree
 
     def __init__(self, services, ui):
         self.services = services
@@ -67,16 +69,15 @@ class HostCommands:
         self.openedFile = None
 
     def register(self):
-        for name in self.IDS:
+        for name in self.IDS + self.DROP_IDS:
             self.services.commands.register(f"Nodra.{name}", getattr(self, name))
         QFileSystemModel.setDropHandler(self._dropHandler)
         return self
 
-    def _dropHandler(self, paths, folder):
-        try:
-            self.dropFiles(paths, folder)
-        except Exception:
-            errors.report_current("Dropping files failed", self.services.window)
+    def _dropHandler(self, paths, folder, action):
+        """A drop is a change to files like any other: it runs a named command."""
+        command = "Nodra.moveFiles" if action == Qt.DropAction.MoveAction else "Nodra.dropFiles"
+        self.services.commands.execute(command, paths, folder)
 
     def _error(self, text):
         self.services.window.showErrorMessage(text)
@@ -186,6 +187,41 @@ class HostCommands:
         else:
             self.ui.status(f"Nothing was copied into {folder}.")
 
+    def moveFiles(self, paths, folder):
+        """Files dragged onto a folder of the tree (a plain or Shift drag): moved
+        there after asking, never overwriting, by the naming rules of Paste."""
+        sources = [Path(p) for p in paths]
+        folder = self._inWorkingFolder(folder)
+        if not sources:
+            self._error("Nothing to move.")
+            return
+        question = (f"Move {sources[0]} into {folder}?" if len(sources) == 1 else
+                    f"Move these {len(sources)} items into {folder}?\n{_listing(sources)}")
+        if not self.ui.confirm("Move", question):
+            return
+        try:
+            with self.ui.progress(f"Moving into {folder}") as report:
+                result = fileops.move(sources, folder, progress=report)
+        except FileOpsError as exc:
+            self._error(str(exc))
+            return
+        self._select([target for _, target in result.moved])
+        for source, target in result.moved:   # "Select Opened File" finds it where it went
+            if self.openedFile is not None and self.openedFile.is_relative_to(source):
+                self.openedFile = target / self.openedFile.relative_to(source)
+        if result.problems:
+            which = (f"{result.problems[0][0]} was" if len(result.problems) == 1
+                     else f"{_count(len(result.problems))} were")
+            self._error(f"{which} not moved into {folder}:\n" + _problems_text(result.problems))
+        made = (f"{result.moved[0][0]} to {result.moved[0][1]}" if len(result.moved) == 1
+                else f"{_count(len(result.moved))} into {folder}")
+        if result.cancelled:
+            self.ui.status(f"Move cancelled: {made} moved before it stopped.")
+        elif result.moved:
+            self.ui.status(f"Moved {made}.")
+        else:
+            self.ui.status(f"Nothing was moved into {folder}.")
+
     def deleteFiles(self, paths):
         paths = [Path(p) for p in paths]
         if not paths:
@@ -227,7 +263,8 @@ class HostCommands:
 
     def _create(self, make, path):
         try:
-            created, folders = make(path)
+            # Only the working folder's tree is on screen: nothing is made outside it.
+            created, folders = make(path, within=self.services.workspace.workingFolder())
         except FileOpsError as exc:
             self._error(str(exc))
             return

@@ -1,10 +1,11 @@
-"""File operations behind the host's commands: paste, create and read.
+"""File operations behind the host's commands: paste, move, create and read.
 
 Nothing here ever overwrites: every file is created exclusively and every
 folder with a plain mkdir, so a name taken meanwhile is an error or a new name,
 never lost data. Problems the user can act on are raised as FileOpsError with
 a message meant for them.
 """
+import errno
 import os
 import shutil
 import stat
@@ -179,9 +180,135 @@ def paste(sources, folder, progress=None):
     return result
 
 
+# ---------------------------------------------------------------- move
+
+@dataclass
+class MoveResult:
+    moved: list = field(default_factory=list)       # (source, where it is now)
+    problems: list = field(default_factory=list)    # (source path, message)
+    cancelled: bool = False
+
+
+class _NotPlaced(Exception):
+    """The rename failed after its name was taken; carries the OSError."""
+
+
+def _rename_unique(source, folder, is_folder):
+    """Rename `source` into `folder` under its own name or a "(copy)" one.
+
+    A plain rename replaces a file of the same name without a word. Here the
+    name is taken first, as paste takes it (an empty file, or an empty folder
+    for a folder), and the rename then replaces only that stand-in of ours.
+    """
+    def place(target):
+        if is_folder:
+            os.mkdir(target)
+        else:
+            open(target, "xb").close()
+        try:
+            os.replace(source, target)
+        except OSError as exc:
+            try:
+                (os.rmdir if is_folder else os.unlink)(target)
+            except OSError:
+                pass
+            # Not FileExistsError: that would send _create_unique to the next name.
+            raise _NotPlaced(exc) from None
+
+    return _create_unique(folder, source.name, is_folder, place)
+
+
+def _remove(path):
+    if os.path.isdir(path) and not os.path.islink(path):
+        shutil.rmtree(path)
+    else:
+        os.unlink(path)
+
+
+def _move_across(source, folder, result, keep_going):
+    """Move `source` to another volume: copy it by the rules of paste, and remove
+    the original only once the whole copy is made."""
+    copied = paste([source], folder, progress=lambda done, total, path: keep_going(path))
+    result.problems.extend(copied.problems)
+    result.cancelled = copied.cancelled
+    if not copied.created:
+        return
+    target = copied.created[0]
+    if copied.problems or copied.cancelled:
+        result.problems.append((source, f"{source} was copied only in part, to {target}; "
+                                        f"the original stays where it was"))
+        return
+    try:
+        _remove(source)
+    except OSError as exc:
+        result.problems.append((source, f"{source} was copied to {target}, but the original "
+                                        f"could not be removed: {_reason(exc)}"))
+    result.moved.append((source, target))
+
+
+def move(sources, folder, progress=None):
+    """Move `sources` (files and folders) into `folder`, never overwriting.
+
+    A name already taken gets a "(copy)" name, as in paste. On the same volume
+    an entry is renamed; to another volume it is copied and the original then
+    removed. `progress(done, total, path)` is called before each source (and
+    each entry of a copy across volumes); when it returns False the move stops
+    there. Problems with single sources are collected and the rest goes on.
+    """
+    folder = Path(folder)
+    if not folder.is_dir():
+        raise FileOpsError(f"Cannot move into {folder}: it is not a folder.")
+    result = MoveResult()
+    sources = [Path(source) for source in sources]
+    here = os.path.realpath(folder)
+    for done, source in enumerate(sources):
+        def keep_going(path, done=done):
+            return progress is None or progress(done, len(sources), path) is not False
+
+        if not keep_going(source):
+            result.cancelled = True
+            break
+        if not os.path.lexists(source):
+            result.problems.append((source, f"{source} no longer exists"))
+            continue
+        is_folder = source.is_dir() and not source.is_symlink()
+        if os.path.realpath(source.parent) == here:
+            result.problems.append((source, f"{source} is already in {folder}"))
+        elif is_folder and _inside(folder, source):
+            result.problems.append((source, f"Cannot move the folder {source} into itself "
+                                            f"({folder} is inside it)"))
+        else:
+            try:
+                result.moved.append((source, _rename_unique(source, folder, is_folder)))
+            except _NotPlaced as failed:
+                exc = failed.args[0]
+                if exc.errno == errno.EXDEV:
+                    _move_across(source, folder, result, keep_going)
+                    if result.cancelled:
+                        break
+                else:
+                    result.problems.append((source, f"{source}: {_reason(exc)}"))
+            except OSError as exc:
+                result.problems.append((source, f"{source}: {_reason(exc)}"))
+    if progress is not None and not result.cancelled:
+        progress(len(sources), len(sources), None)
+    return result
+
+
 # ---------------------------------------------------------------- new entries
 
-def _check_new_path(path):
+def _outside(path, folder):
+    """Whether `path` lies outside `folder`, judged from the names as typed: a
+    folder reached through a link inside `folder` is inside it, as the tree
+    shows it. Another drive or network share is always outside."""
+    path, folder = (os.path.normcase(os.path.normpath(p)) for p in (path, folder))
+    try:
+        return os.path.commonpath([path, folder]) != folder
+    except ValueError:   # different drives, or one path relative
+        return True
+
+
+def _check_new_path(path, within=None):
     path = Path(path)
     if not path.name.strip():
         raise FileOpsError(f"A name cannot be blank: nothing was created in {path.parent}.")
@@ -190,6 +317,13 @@ def _check_new_path(path):
     if ".." in path.parts:
         raise FileOpsError(f"Cannot create {path}: \"..\" would put it outside its folder, "
                            f"at {os.path.normpath(path)}.")
+    # The name typed is joined to the folder it was asked for, and an absolute
+    # name (a root, a drive, a share) replaces that folder in the join. What
+    # arrives here is only the joined path, so the line drawn is the working
+    # folder: every folder the tree offers lies inside it.
+    if within is not None and _outside(path, within):
+        raise FileOpsError(f"Cannot create {path}: it would be outside the working folder "
+                           f"{within}, and nothing was created.")
     if os.path.lexists(path):
         kind = "folder" if path.is_dir() else "file"
         raise FileOpsError(f"A {kind} already exists at {path}: nothing was created.")
@@ -205,8 +339,8 @@ def _missing_folders(folder):
     return missing[::-1]
 
 
-def _create(path, make):
-    path = _check_new_path(path)
+def _create(path, make, within):
+    path = _check_new_path(path, within)
     try:
         folders = _missing_folders(path.parent)
         path.parent.mkdir(parents=True, exist_ok=True)
@@ -219,16 +353,18 @@ def _create(path, make):
     return path, folders
 
 
-def create_file(path):
+def create_file(path, within=None):
     """Create an empty file, and missing folders above it; never touches an
-    existing one. Returns (the file, [the folders made for it, top first])."""
-    return _create(path, lambda p: open(p, "xb").close())
+    existing one nor creates outside the folder `within` (when given).
+    Returns (the file, [the folders made for it, top first])."""
+    return _create(path, lambda p: open(p, "xb").close(), within)
 
 
-def create_folder(path):
+def create_folder(path, within=None):
     """Create a folder, and missing folders above it; an existing name is an
-    error. Returns (the folder, [the folders made for it, top first])."""
-    return _create(path, lambda p: p.mkdir())
+    error, and so is a place outside the folder `within` (when given).
+    Returns (the folder, [the folders made for it, top first])."""
+    return _create(path, lambda p: p.mkdir(), within)
 
 
 # ---------------------------------------------------------------- viewing
