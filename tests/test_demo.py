@@ -522,45 +522,41 @@ def test_an_opened_folder_says_it_loads_until_it_has_loaded(qtbot, demo_window, 
         assert window.windowTitle() == f"{folder.name} - Tavro"
 
 
-@pytest.mark.parametrize("how", ["deleted", "moved"])
-def test_a_working_folder_removed_behind_the_panels_back(qtbot, demo_window, folder_tree, how):
-    services, window, commands = demo_window
-    root = folder_tree({"a.txt": "A", "sub/b.txt": "B"}).resolve()
-    panel = window.panel()
-    commands.setWorkingFolder(root)
-    settled(qtbot, window)
-    services.commands.execute("Nodra.openFile", root / "a.txt")
-    panel.select([root / "a.txt"])
-    if how == "deleted":
-        shutil.rmtree(root)
-    else:
-        os.rename(root, root.with_name("elsewhere"))
-    qtbot.waitUntil(lambda: "no longer exists" in window.statusBar().currentMessage())
-    assert window.statusBar().currentMessage() == (
-        f"{root} no longer exists (deleted or moved); open a folder to go on.")
-    # Nothing is left to act on it: the panel is back on its "Open Folder" page
-    # with its toolbar off, the workspace holds no folder, the viewer no file.
-    assert panel.workingFolder() is None and not panel._fileSystemView.isVisible()
-    assert not panel._viewToolBar.isEnabled()
-    assert (services.workspace.workingFolder(), window.windowTitle()) == (None, "Tavro")
-    assert window.viewer.path is None
-
-
-@pytest.mark.parametrize("then", ["deleted", "changed", "other folder", "parent folder"])
-def test_the_viewer_shows_a_file_only_while_it_is_there(qtbot, demo_window, folder_tree, then):
+@pytest.mark.parametrize("then", ["folder deleted", "folder moved", "file deleted", "file changed",
+                                  "other folder", "parent folder"])
+def test_the_window_lets_go_of_what_is_gone(qtbot, demo_window, folder_tree, then):
+    # The viewer shows a file only while it is there and in the folder shown;
+    # a working folder removed behind the panel's back is said and let go.
     services, window, commands = demo_window
     root = folder_tree({"a/notes.txt": "one", "b/": None}).resolve()
-    notes = root / "a" / "notes.txt"
-    commands.setWorkingFolder(root / "a")
+    folder, notes = root / "a", root / "a" / "notes.txt"
+    panel = window.panel()
+    commands.setWorkingFolder(folder)
+    settled(qtbot, window)
     services.commands.execute("Nodra.openFile", notes)
+    panel.select([notes])
     assert window.viewer.text.toPlainText() == "one"
-    if then == "deleted":
+    if then.startswith("folder"):
+        if then == "folder deleted":
+            shutil.rmtree(folder)
+        else:
+            os.rename(folder, root / "elsewhere")
+        qtbot.waitUntil(lambda: "no longer exists" in window.statusBar().currentMessage())
+        assert window.statusBar().currentMessage() == (
+            f"{folder} no longer exists (deleted or moved); open a folder to go on.")
+        # Nothing is left to act on it: the panel is back on its "Open Folder"
+        # page with its toolbar off, the workspace holds no folder, the viewer no file.
+        assert panel.workingFolder() is None and not panel._fileSystemView.isVisible()
+        assert not panel._viewToolBar.isEnabled()
+        assert (services.workspace.workingFolder(), window.windowTitle()) == (None, "Tavro")
+        assert window.viewer.path is None
+    elif then == "file deleted":
         notes.unlink()
         qtbot.waitUntil(lambda: window.viewer.path is None)
         assert f"{notes} was deleted or moved" in window.viewer.message.text()
         assert window.statusBar().currentMessage() == (
             f"{notes} was deleted or moved; the viewer no longer shows it.")
-    elif then == "changed":
+    elif then == "file changed":
         notes.write_text("two")
         qtbot.waitUntil(lambda: window.viewer.text.toPlainText() == "two")
         notes.write_text("three")   # and it is still watched
