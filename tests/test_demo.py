@@ -606,28 +606,29 @@ def test_window_shows_a_placeholder_when_the_panel_is_missing_and_one_error_at_a
     services.window.attach(None)
 
 
-@pytest.mark.parametrize("env, readable, said", [
-    ({"QT_QPA_PLATFORM": "offscreen"}, True, "Opened {folder}: 2 entries."),
-    ({}, True, "Opened {folder}: 2 entries."),     # no display and no platform named
-    # Started on a folder it cannot read, the demo opens its window all the same
-    # and says what happened.
-    ({}, False, "Could not open {folder}: permission denied."),
-], ids=["offscreen", "no-display", "unreadable"])
-def test_headless_demo_writes_a_screenshot(tmp_path, folder_tree, env, readable, said):
-    folder = folder_tree({"README.md": "# hello", "src/main.py": "print()"}).resolve()
+@pytest.mark.parametrize("env, opened, said", [
+    ({"QT_QPA_PLATFORM": "offscreen"}, ".", "Opened {folder}: 3 entries."),
+    ({}, ".", "Opened {folder}: 3 entries."),     # no display and no platform named
+    # Started on a folder it cannot read, or one inside a folder it cannot
+    # search, the demo opens its window all the same and says what happened.
+    ({}, "locked", "Could not open {folder}: permission denied."),
+    ({}, "locked/inner", "Could not open {folder}: permission denied."),
+], ids=["offscreen", "no-display", "unreadable", "unreachable"])
+def test_headless_demo_writes_a_screenshot(tmp_path, folder_tree, env, opened, said):
+    root = folder_tree({"README.md": "# hello", "src/main.py": "print()", "locked/inner/": None})
+    folder = (root / opened).resolve()
     environment = {k: v for k, v in os.environ.items()
                    if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
     environment.update(env)
     shot = tmp_path / "shot.png"
-    command = [sys.executable, "-m", "Tavro", str(folder), "--screenshot", str(shot)]
-    if not readable:
-        folder.chmod(0)
-        command = without_dac(command)
+    (root / "locked").chmod(0)
     try:
-        run = subprocess.run(command, cwd=tmp_path, env=environment, capture_output=True,
-                             text=True, timeout=300)
+        run = subprocess.run(without_dac([sys.executable, "-m", "Tavro", str(folder),
+                                          "--screenshot", str(shot)]),
+                             cwd=tmp_path, env=environment, capture_output=True, text=True,
+                             timeout=300)
     finally:
-        folder.chmod(0o755)
+        (root / "locked").chmod(0o755)
     assert run.returncode == 0, run.stderr
     assert "Traceback" not in run.stderr
     assert str(shot) in run.stdout

@@ -24,9 +24,18 @@ def parse(argv):
                         help="where a headless run writes its screenshot "
                              "(default: $TAVRO_SCREENSHOT, else %(default)s)")
     args = parser.parse_args(argv)
-    if args.folder is not None and not Path(args.folder).expanduser().is_dir():
+    if args.folder is not None and not _may_be_folder(Path(args.folder).expanduser()):
         parser.error(f"not a folder: {args.folder}")
     return args
+
+
+def _may_be_folder(path):
+    """False only for what is surely no folder: one inside a folder that
+    cannot be searched is left to the window, which says why it cannot open it."""
+    try:
+        return path.is_dir()
+    except PermissionError:
+        return True
 
 
 # The endings a folder's README is written with; any case, as "README" alone.

@@ -93,7 +93,11 @@ class HostCommands:
         """Show `folder` in the panel and make what it shows the working folder;
         True when that is `folder`."""
         folder = Path(folder).expanduser().resolve()
-        if not folder.is_dir():
+        try:
+            missing = not folder.is_dir()
+        except PermissionError:
+            missing = False   # behind a folder that cannot be searched: the panel says so
+        if missing:
             self._error(f"{folder} is not a folder.")
             return False
         # The panel may refuse the folder: the workspace follows what it shows.
