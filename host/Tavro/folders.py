@@ -16,6 +16,7 @@ the status bar, naming the folder:
   Folder" page, so that nothing acts on the folder that is gone.
 """
 import os
+import stat
 from pathlib import Path
 
 from PyQt6.QtCore import QFileSystemWatcher, QObject, Qt, QTimer, pyqtSignal
@@ -38,6 +39,16 @@ def unreadable(folder):
     if not os.access(folder, os.R_OK | os.X_OK):
         return "permission denied"
     return None
+
+
+def _gone(folder):
+    """Whether `folder` is no longer there; one out of reach for now is not gone."""
+    try:
+        return not stat.S_ISDIR(os.stat(folder).st_mode)
+    except (FileNotFoundError, NotADirectoryError):
+        return True
+    except OSError:
+        return False
 
 
 def _key(path):
@@ -190,17 +201,16 @@ class FolderWatch(QObject):
         root = self._root
         if root is None or _key(path) not in (_key(root), _key(root.parent)):
             return
-        if root.is_dir():
+        if not _gone(root):
             if str(root) not in self._watcher.directories():
                 self._watcher.addPath(str(root))   # moved back or made anew: keep watching
             return
-        gone = self._root
         self._loading.clear()
         self._idle()
         self._watch(None)
         self._panel.setWorkingFolder(None)
         self._services.workspace.setWorkingFolder(None)
-        self._say(f"{gone} no longer exists (deleted or moved); open a folder to go on.",
+        self._say(f"{root} no longer exists (deleted or moved); open a folder to go on.",
                   lasting=True)
 
     def _say(self, text, lasting=False):

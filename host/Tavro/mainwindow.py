@@ -1,4 +1,5 @@
 """The demo host's main window: the explorer at the side, a file viewer beside it."""
+import os
 from contextlib import contextmanager
 from pathlib import Path
 
@@ -83,7 +84,7 @@ class MainWindow(QMainWindow):
         path = self.viewer.path
         if path is None or str(path) != name:
             return
-        if path.is_file():
+        if os.path.exists(path):
             self.showFile(fileops.read_for_viewer(path))   # and watch it again
         else:
             self._watchFile(None)
