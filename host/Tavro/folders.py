@@ -146,9 +146,12 @@ class FolderWatch(QObject):
         if why is not None:
             self._say(f"Cannot read {folder}: {why}.")
             return
+        first = not self._loading
         self._begin(folder)
-        # Only the status line: the tree is in the middle of expanding.
-        self._window.statusBar().repaint()
+        if first:
+            # Only the status line: the tree is in the middle of expanding. The
+            # folders an Expand Selected opens meanwhile show at the next paint.
+            self._window.statusBar().repaint()
 
     def _listedNow(self, path):
         self._listed.add(_key(path))
