@@ -716,7 +716,12 @@ panel.select([root / "a.txt"])
 seen["opened"] = commands.setWorkingFolder(root / "locked")
 _wait_for_folder(window)
 look("refused")
-seen["new item goes to"] = str(panel._commonFolderInSelection())
+panel._newFileAction.trigger()   # with a file selected: into the working folder
+from PyQt6.QtWidgets import QInputDialog
+[prompt] = [w for w in QApplication.topLevelWidgets() if isinstance(w, QInputDialog) and w.isVisible()]
+prompt.setTextValue("new.txt")
+prompt.accept()
+seen["new file"] = window.statusBar().currentMessage()
 locked = view.model().mapFromSource(view.fsmodel.index(str(root / "locked")))
 view.expand(locked)
 _wait_for_folder(window)
@@ -752,7 +757,7 @@ def test_a_folder_that_cannot_be_read_is_said_and_the_window_follows_the_panel(f
     assert seen["opened"] is False
     assert seen["refused"] == {"title": f"{root.name} - Tavro", "status": f"{denied}; still showing {root}.",
                                "workspace": str(root), "panel": str(root), "busy": False}
-    assert seen["new item goes to"] == str(root)
+    assert seen["new file"] == f"Created {root / 'new.txt'}."
     for how in ("expanded", "expand selected"):
         assert seen[how]["status"] == f"Cannot read {locked}: permission denied.", how
         assert not seen[how]["busy"]
