@@ -871,35 +871,6 @@ def run_under_x(script, *args, timeout=120):
                           env=environment, capture_output=True, text=True, timeout=timeout)
 
 
-def test_demo_under_x_paints_icons_opens_from_the_keyboard_and_says_what_it_copied(
-        explorerview, folder_tree):
-    root = folder_tree({"README.md": "# r", "main.py": "", "notes.txt": "", "src/x.py": ""})
-    run = run_under_x(DEMO_UNDER_X, root)
-    assert run.returncode == 0, run.stderr
-    seen = json.loads(run.stdout.splitlines()[-1])
-    assert seen["platform"] == "xcb"
-    # Every picture comes from the theme (a name) and is a picture: more than
-    # two colours, not a flat square.
-    assert sorted(seen["rows"]) == ["README.md", "main.py", "notes.txt", "src"]
-    assert sorted(seen["buttons"]) == ["Collapse all", "Expand Selected",
-                                       "New File or Folder", "Select Opened File"]
-    assert sorted(seen["menus"]) == ["Copy", "Paste"]
-    for kind in ("rows", "buttons", "menus"):
-        assert all(name and n > 2 for name, n in seen[kind].values()), seen[kind]
-    # An enabled button's picture is darker than any disabled one's.
-    enabled, disabled = zip(*seen["shades"].values())
-    assert min(enabled) > max(disabled), seen["shades"]
-    # A file opens from the keyboard; a folder opens in the tree and opens no file.
-    assert seen["keys"] == {"README.md": [str(root / "README.md"), False],
-                            "main.py": [str(root / "main.py"), False],
-                            "src": [str(root / "main.py"), True]}
-    assert seen["copy path"] == f"Copied path {root / 'notes.txt'}."
-    # Each button says its keys; the keyboard opens the context menu on the current row.
-    assert seen["tips"] == ["New File or Folder", "Select Opened File", "Expand Selected (Ctrl++)",
-                            "Collapse all (Ctrl+-)"]
-    assert seen["menu keys"] == {"Menu": True, "Shift+F10": True}
-
-
 LOADING_UNDER_X = r"""
 import json, sys
 from pathlib import Path
@@ -969,3 +940,33 @@ def test_demo_under_x_says_a_folder_is_loading_on_screen_before_the_work(explore
     # Counted only once the sort has settled: no sort after the count is said.
     assert seen["sorts"] and all(status.startswith("Loading ") and cursor == "WaitCursor"
                                  for status, cursor in seen["sorts"]), seen["sorts"]
+
+
+def test_demo_under_x_paints_icons_opens_from_the_keyboard_and_says_what_it_copied(
+        explorerview, folder_tree):
+    root = folder_tree({"README.md": "# r", "main.py": "", "notes.txt": "", "src/x.py": ""})
+    run = run_under_x(DEMO_UNDER_X, root)
+    assert run.returncode == 0, run.stderr
+    seen = json.loads(run.stdout.splitlines()[-1])
+    assert seen["platform"] == "xcb"
+    # Every picture comes from the theme (a name) and is a picture: more than
+    # two colours, not a flat square.
+    assert sorted(seen["rows"]) == ["README.md", "main.py", "notes.txt", "src"]
+    assert sorted(seen["buttons"]) == ["Collapse all", "Expand Selected",
+                                       "New File or Folder", "Select Opened File"]
+    assert sorted(seen["menus"]) == ["Copy", "Paste"]
+    for kind in ("rows", "buttons", "menus"):
+        assert all(name and n > 2 for name, n in seen[kind].values()), seen[kind]
+    # An enabled button's picture is darker than any disabled one's.
+    enabled, disabled = zip(*seen["shades"].values())
+    assert min(enabled) > max(disabled), seen["shades"]
+    # A file opens from the keyboard; a folder opens in the tree and opens no file.
+    assert seen["keys"] == {"README.md": [str(root / "README.md"), False],
+                            "main.py": [str(root / "main.py"), False],
+                            "src": [str(root / "main.py"), True]}
+    assert seen["copy path"] == f"Copied path {root / 'notes.txt'}."
+    # Each button says its keys; the keyboard opens the context menu on the current row.
+    assert seen["tips"] == ["New File or Folder", "Select Opened File", "Expand Selected (Ctrl++)",
+                            "Collapse all (Ctrl+-)"]
+    assert seen["menu keys"] == {"Menu": True, "Shift+F10": True}
+
