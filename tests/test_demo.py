@@ -969,4 +969,3 @@ def test_demo_under_x_paints_icons_opens_from_the_keyboard_and_says_what_it_copi
     assert seen["tips"] == ["New File or Folder", "Select Opened File", "Expand Selected (Ctrl++)",
                             "Collapse all (Ctrl+-)"]
     assert seen["menu keys"] == {"Menu": True, "Shift+F10": True}
-
