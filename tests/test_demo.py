@@ -554,8 +554,7 @@ def test_the_window_lets_go_of_what_is_gone(qtbot, demo_window, folder_tree, the
         notes.unlink()
         qtbot.waitUntil(lambda: window.viewer.path is None)
         assert f"{notes} was deleted or moved" in window.viewer.message.text()
-        assert window.statusBar().currentMessage() == (
-            f"{notes} was deleted or moved; the viewer no longer shows it.")
+        assert window.viewer.pages.currentWidget() is window.viewer.message
     elif then == "file changed":
         notes.write_text("two")
         qtbot.waitUntil(lambda: window.viewer.text.toPlainText() == "two")

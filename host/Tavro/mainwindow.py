@@ -87,9 +87,10 @@ class MainWindow(QMainWindow):
         if os.path.exists(path):
             self.showFile(fileops.read_for_viewer(path))   # and watch it again
         else:
+            # Said in the viewer only: the status line keeps what the command
+            # that moved or deleted it said.
             self._watchFile(None)
             self.viewer.showGone(path)
-            self.status(f"{path} was deleted or moved; the viewer no longer shows it.")
 
     # ------------------------------------------------------------ the ui of the commands
 
