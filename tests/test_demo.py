@@ -36,6 +36,8 @@ class FakeUi:
     def __init__(self):
         self.thePanel = FakePanel()
         self.chosenFolder = None
+        self.refused = set()     # folders the panel refuses to show
+        self.shownFolder = None
         self.agree = True
         self.shown = []
         self.notes = []
@@ -46,6 +48,13 @@ class FakeUi:
 
     def askFolder(self, start):
         return self.chosenFolder
+
+    def openFolder(self, folder):
+        """The panel is asked; it shows `folder` unless it is in `refused`."""
+        self.thePanel.setWorkingFolder(folder)
+        if folder not in self.refused:
+            self.shownFolder = folder
+        return self.shownFolder
 
     def confirm(self, title, question):
         self.notes.append(("confirm", question))
@@ -514,16 +523,132 @@ def test_open_then_select_opened_file(host, folder_tree):
     assert ui.thePanel.calls == [("select", [root / "a.txt"])]
 
 
-@pytest.mark.parametrize("chosen", [True, False], ids=["chosen", "cancelled"])
+@pytest.mark.parametrize("chosen", ["chosen", "cancelled", "refused"])
 def test_open_folder(host, folder_tree, chosen):
-    services, ui, _ = host
-    root = folder_tree([])
-    ui.chosenFolder = root if chosen else None
+    # The workspace follows the folder the panel shows, not the one asked for.
+    services, ui, commands = host
+    before, root = folder_tree([]).resolve(), folder_tree([]).resolve()
+    commands.setWorkingFolder(before)
+    ui.chosenFolder = None if chosen == "cancelled" else root
+    if chosen == "refused":
+        ui.refused.add(root)
     services.commands.execute("Nodra.openFolder")
-    expected = root.resolve() if chosen else None
+    expected = root if chosen == "chosen" else before
     assert services.workspace.workingFolder() == expected
-    assert ui.thePanel.calls == ([("setWorkingFolder", expected)] if chosen else [])
-    assert ui.notes == ([("status", f"Opened {expected}.")] if chosen else [])
+    assert ui.thePanel.calls == [("setWorkingFolder", before)] + (
+        [("setWorkingFolder", root)] if chosen != "cancelled" else [])
+
+
+@pytest.mark.parametrize("names, readme", [
+    (["README.md", "readme_embed.py"], "README.md"),
+    (["readme_embed.py", "readme-notes.txt", "READMEs.md"], None),
+    (["ReadMe.RST", "setup.py"], "ReadMe.RST"),
+    (["README", "README.txt"], "README"),
+    (["README.md/", "readme.txt"], "readme.txt"),   # a folder is no README
+])
+def test_only_real_readme_names_are_the_folders_readme(folder_tree, names, readme):
+    from Tavro.app import _readme
+    root = folder_tree(names)
+    assert _readme(root) == (root / readme if readme else None)
+
+
+# ---------------------------------------------------------------- the window and the panel
+
+@pytest.fixture
+def demo_window(qtbot, explorerview):
+    """The demo's main window with its real panel and commands, shown offscreen."""
+    from Tavro.mainwindow import MainWindow
+    services = Services()
+    window = MainWindow(services)
+    qtbot.addWidget(window)
+    commands = HostCommands(services, window).register()
+    window.show()
+    qtbot.waitExposed(window)
+    yield services, window, commands
+    services.window.attach(None)
+
+
+def settled(qtbot, window):
+    """Wait until the window has said how the folders it reads turned out."""
+    qtbot.waitUntil(lambda: not window.folders.loading(), timeout=10000)
+
+
+def busy():
+    from PyQt6.QtWidgets import QApplication
+    cursor = QApplication.overrideCursor()
+    return cursor is not None and cursor.shape().name
+
+
+@pytest.mark.parametrize("steps", [
+    ["a"], ["a", "a"], ["a", "b", "a"], ["a/sub", "a"], ["", "+a", "a"], ["", "+a", "", "a"],
+], ids=["first", "same again", "back", "parent", "expanded one", "root again"])
+def test_an_opened_folder_says_it_loads_until_it_has_loaded(qtbot, demo_window, folder_tree,
+                                                           steps):
+    # Each step opens a folder ("+": expands it in the tree) and the window says
+    # "Loading" with a busy cursor until the folder is read, then its count;
+    # never a busy cursor left for a folder Qt has nothing more to read for.
+    services, window, commands = demo_window
+    root = folder_tree(["a/sub/x.txt", "a/y.txt", "b/z.txt"]).resolve()
+    view = window.panel()._fileSystemView
+    for step in steps:
+        folder = root / step.lstrip("+")
+        if step.startswith("+"):
+            view.expand(view.model().mapFromSource(view.fsmodel.index(str(folder))))
+            settled(qtbot, window)
+            continue
+        assert commands.setWorkingFolder(folder)
+        assert (window.statusBar().currentMessage(), busy()) == (f"Loading {folder}…", "WaitCursor")
+        settled(qtbot, window)
+        count = len(os.listdir(folder))
+        assert window.statusBar().currentMessage() == (
+            f"Opened {folder}: {count} {'entry' if count == 1 else 'entries'}.")
+        assert busy() is False
+        assert services.workspace.workingFolder() == folder
+        assert window.windowTitle() == f"{folder.name} - Tavro"
+
+
+@pytest.mark.parametrize("then", ["folder deleted", "folder moved", "file deleted", "file changed",
+                                  "other folder", "parent folder"])
+def test_the_window_lets_go_of_what_is_gone(qtbot, demo_window, folder_tree, then):
+    # The viewer shows a file only while it is there and in the folder shown;
+    # a working folder removed behind the panel's back is said and let go.
+    services, window, commands = demo_window
+    root = folder_tree({"a/notes.txt": "one", "b/": None}).resolve()
+    folder, notes = root / "a", root / "a" / "notes.txt"
+    panel = window.panel()
+    commands.setWorkingFolder(folder)
+    settled(qtbot, window)
+    services.commands.execute("Nodra.openFile", notes)
+    panel.select([notes])
+    assert window.viewer.text.toPlainText() == "one"
+    if then.startswith("folder"):
+        if then == "folder deleted":
+            shutil.rmtree(folder)
+        else:
+            os.rename(folder, root / "elsewhere")
+        qtbot.waitUntil(lambda: "no longer exists" in window.statusBar().currentMessage())
+        assert window.statusBar().currentMessage() == (
+            f"{folder} no longer exists (deleted or moved); open a folder to go on.")
+        # Nothing is left to act on it: the panel is back on its "Open Folder"
+        # page with its toolbar off, the workspace holds no folder, the viewer no file.
+        assert panel.workingFolder() is None and not panel._fileSystemView.isVisible()
+        assert not panel._viewToolBar.isEnabled()
+        assert (services.workspace.workingFolder(), window.windowTitle()) == (None, "Tavro")
+        assert window.viewer.path is None
+    elif then == "file deleted":
+        notes.unlink()
+        qtbot.waitUntil(lambda: window.viewer.path is None)
+        assert f"{notes} was deleted or moved" in window.viewer.message.text()
+        assert window.viewer.pages.currentWidget() is window.viewer.message
+    elif then == "file changed":
+        notes.write_text("two")
+        qtbot.waitUntil(lambda: window.viewer.text.toPlainText() == "two")
+        notes.write_text("three")   # and it is still watched
+        qtbot.waitUntil(lambda: window.viewer.text.toPlainText() == "three")
+    else:
+        commands.setWorkingFolder(root / "b" if then == "other folder" else root)
+        assert window.viewer.path == (None if then == "other folder" else notes)
+        assert window.viewer.title.text() == "No file open" or then == "parent folder"
 
 
 def test_uncaught_exception_is_shown_and_logged(monkeypatch, capsys):
@@ -565,21 +690,33 @@ def test_window_shows_a_placeholder_when_the_panel_is_missing_and_one_error_at_a
     services.window.attach(None)
 
 
-@pytest.mark.parametrize("env", [
-    {"QT_QPA_PLATFORM": "offscreen"},
-    {},                                  # no display and no platform named
-], ids=["offscreen", "no-display"])
-def test_headless_demo_writes_a_screenshot(tmp_path, folder_tree, env):
-    folder = folder_tree({"README.md": "# hello", "src/main.py": "print()"})
+@pytest.mark.parametrize("env, opened, said", [
+    ({"QT_QPA_PLATFORM": "offscreen"}, ".", "Opened {folder}: 3 entries."),
+    ({}, ".", "Opened {folder}: 3 entries."),     # no display and no platform named
+    # Started on a folder it cannot read, or one inside a folder it cannot
+    # search, the demo opens its window all the same and says what happened.
+    ({}, "locked", "Could not open {folder}: permission denied."),
+    ({}, "locked/inner", "Could not open {folder}: permission denied."),
+], ids=["offscreen", "no-display", "unreadable", "unreachable"])
+def test_headless_demo_writes_a_screenshot(tmp_path, folder_tree, env, opened, said):
+    root = folder_tree({"README.md": "# hello", "src/main.py": "print()", "locked/inner/": None})
+    folder = (root / opened).resolve()
     environment = {k: v for k, v in os.environ.items()
                    if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
     environment.update(env)
     shot = tmp_path / "shot.png"
-    run = subprocess.run([sys.executable, "-m", "Tavro", str(folder), "--screenshot", str(shot)],
-                         cwd=tmp_path, env=environment, capture_output=True, text=True,
-                         timeout=300)
+    (root / "locked").chmod(0)
+    try:
+        run = subprocess.run(without_dac([sys.executable, "-m", "Tavro", str(folder),
+                                          "--screenshot", str(shot)]),
+                             cwd=tmp_path, env=environment, capture_output=True, text=True,
+                             timeout=300)
+    finally:
+        (root / "locked").chmod(0o755)
     assert run.returncode == 0, run.stderr
+    assert "Traceback" not in run.stderr
     assert str(shot) in run.stdout
+    assert f"Status: {said.format(folder=folder)}" in run.stdout.splitlines()
     assert shot.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
 
 
@@ -619,6 +756,96 @@ def test_demo_refuses_a_missing_folder(tmp_path):
                          cwd=tmp_path, capture_output=True, text=True, timeout=300)
     assert run.returncode == 2 and "not a folder" in run.stderr
     assert not (tmp_path / "demo-screenshot.png").exists()
+
+
+def without_dac(argv):
+    """`argv` run as a process that reads only what its rights allow: root's
+    capabilities to read and search every folder are dropped."""
+    if os.geteuid() != 0:
+        return argv
+    if not shutil.which("setpriv"):
+        pytest.skip("setpriv is needed to run without root's read rights")
+    return ["setpriv", "--bounding-set", "-dac_override,-dac_read_search", *argv]
+
+
+UNREADABLE_IN_THE_WINDOW = r"""
+import json, sys
+from pathlib import Path
+from PyQt6.QtCore import QEventLoop, QTimer
+from PyQt6.QtWidgets import QApplication
+from Tavro import tavro
+from Tavro.app import _wait_for_folder
+from Tavro.commands_impl import HostCommands
+from Tavro.mainwindow import MainWindow
+
+app = QApplication([])
+window = MainWindow(tavro)
+commands = HostCommands(tavro, window).register()
+window.show()
+root = Path(sys.argv[1])
+panel = window.panel()
+view = panel._fileSystemView
+seen = {}
+def look(name):
+    seen[name] = {"title": window.windowTitle(), "status": window.statusBar().currentMessage(),
+                  "workspace": str(tavro.workspace.workingFolder()),
+                  "panel": str(panel.workingFolder()), "busy": QApplication.overrideCursor() is not None}
+
+commands.setWorkingFolder(root / "locked")   # refused as the first folder
+_wait_for_folder(window)
+look("first")
+commands.setWorkingFolder(root)
+_wait_for_folder(window)
+panel.select([root / "a.txt"])
+seen["opened"] = commands.setWorkingFolder(root / "locked")
+_wait_for_folder(window)
+look("refused")
+panel._newFileAction.trigger()   # with a file selected: into the working folder
+from PyQt6.QtWidgets import QInputDialog
+[prompt] = [w for w in QApplication.topLevelWidgets() if isinstance(w, QInputDialog) and w.isVisible()]
+prompt.setTextValue("new.txt")
+prompt.accept()
+seen["new file"] = window.statusBar().currentMessage()
+locked = view.model().mapFromSource(view.fsmodel.index(str(root / "locked")))
+view.expand(locked)
+_wait_for_folder(window)
+look("expanded")
+view.collapse(locked)
+view.setCurrentIndex(locked)
+loop = QEventLoop()
+view.expandFinished.connect(lambda *args: QTimer.singleShot(0, loop.quit))
+panel._expandSelectedAction.trigger()
+loop.exec()
+look("expand selected")
+print(json.dumps(seen))
+"""
+
+
+def test_a_folder_that_cannot_be_read_is_said_and_the_window_follows_the_panel(folder_tree):
+    root = folder_tree({"a.txt": "a", "locked/secret.txt": "s"}).resolve()
+    locked = root / "locked"
+    locked.chmod(0)
+    try:
+        run = subprocess.run(without_dac([sys.executable, "-c", UNREADABLE_IN_THE_WINDOW, str(root)]),
+                             env=_headless_environment(), capture_output=True, text=True,
+                             timeout=120)
+    finally:
+        locked.chmod(0o755)
+    assert run.returncode == 0, run.stderr
+    seen = json.loads(run.stdout.splitlines()[-1])
+    denied = f"Could not open {locked}: permission denied"
+    assert seen["first"] == {"title": "Tavro", "status": f"{denied}.", "workspace": "None",
+                             "panel": "None", "busy": False}
+    # The tree keeps the folder it showed, and so do the title, the status and
+    # the workspace: a new file with a file selected goes where the tree is.
+    assert seen["opened"] is False
+    assert seen["refused"] == {"title": f"{root.name} - Tavro", "status": f"{denied}; still showing {root}.",
+                               "workspace": str(root), "panel": str(root), "busy": False}
+    assert seen["new file"] == f"Created {root / 'new.txt'}."
+    for how in ("expanded", "expand selected"):
+        assert seen[how]["status"] == f"Cannot read {locked}: permission denied.", how
+        assert not seen[how]["busy"]
+    assert "You don't have the right permissions to open this directory." in run.stderr
 
 
 # ---------------------------------------------------------------- under a real X server
@@ -762,6 +989,77 @@ def run_under_x(script, *args, timeout=120):
     return subprocess.run(["xvfb-run", "-a", "-s", "-screen 0 1280x800x24",
                            sys.executable, "-c", script, *map(str, args)],
                           env=environment, capture_output=True, text=True, timeout=timeout)
+
+
+LOADING_UNDER_X = r"""
+import json, sys
+from pathlib import Path
+from PyQt6.QtCore import QPoint
+from PyQt6.QtGui import QGuiApplication, QImage
+from PyQt6.QtWidgets import QApplication
+from Tavro import tavro
+from Tavro.app import _wait_for_folder
+from Tavro.commands_impl import HostCommands
+from Tavro.mainwindow import MainWindow
+
+app = QApplication([])
+window = MainWindow(tavro)
+commands = HostCommands(tavro, window).register()
+window.show()
+window.paintNow()
+view = window.panel()._fileSystemView
+seen = {}
+
+def state():
+    cursor = QApplication.overrideCursor()
+    return [window.statusBar().currentMessage(), cursor.shape().name if cursor else None]
+
+def on_screen(widget):
+    # Whether the X server shows what the widget paints now: painted, not just set.
+    corner = widget.mapToGlobal(QPoint(0, 0))
+    shown = QGuiApplication.primaryScreen().grabWindow(0, corner.x(), corner.y(),
+                                                       widget.width(), widget.height())
+    rgb = QImage.Format.Format_RGB32
+    return shown.toImage().convertToFormat(rgb) == widget.grab().toImage().convertToFormat(rgb)
+
+def while_loading(name, folder):
+    # The first rows arrive while the model is still reading the folder.
+    def first_rows(parent, first, last):
+        if name not in seen and view.fsmodel.filePath(parent) == str(folder):
+            seen[name] = state() + [on_screen(window.statusBar())]
+    view.fsmodel.rowsInserted.connect(first_rows)
+
+# The model sorts what it has read after the last rows: still while loading.
+sorts = []
+view.fsmodel.layoutChanged.connect(lambda *args: sorts.append(state()))
+root = Path(sys.argv[1])
+while_loading("opening", root)
+commands.setWorkingFolder(root)
+_wait_for_folder(window)
+seen["opened"] = state()
+while_loading("expanding", root / "big")
+view.expand(view.model().mapFromSource(view.fsmodel.index(str(root / "big"))))
+_wait_for_folder(window)
+seen["expanded"] = state()
+seen["sorts"] = sorts
+print(json.dumps(seen))
+"""
+
+
+def test_demo_under_x_says_a_folder_is_loading_on_screen_before_the_work(explorerview, tmp_path):
+    root = make_tree(tmp_path / "many", [f"file_{i:05}" for i in range(2000)]
+                     + [f"big/entry_{i:05}" for i in range(2000)])
+    run = run_under_x(LOADING_UNDER_X, root)
+    assert run.returncode == 0, run.stderr
+    seen = json.loads(run.stdout.splitlines()[-1])
+    # While the rows come in: the loading state, already painted on the X server.
+    assert seen["opening"] == [f"Loading {root}…", "WaitCursor", True]
+    assert seen["expanding"] == [f"Loading {root / 'big'}…", "WaitCursor", True]
+    assert seen["opened"] == [f"Opened {root}: 2,001 entries.", None]
+    assert seen["expanded"] == [f"{root / 'big'}: 2,000 entries.", None]
+    # Counted only once the sort has settled: no sort after the count is said.
+    assert seen["sorts"] and all(status.startswith("Loading ") and cursor == "WaitCursor"
+                                 for status, cursor in seen["sorts"]), seen["sorts"]
 
 
 def test_demo_under_x_paints_icons_opens_from_the_keyboard_and_says_what_it_copied(

@@ -24,35 +24,50 @@ def parse(argv):
                         help="where a headless run writes its screenshot "
                              "(default: $TAVRO_SCREENSHOT, else %(default)s)")
     args = parser.parse_args(argv)
-    if args.folder is not None and not Path(args.folder).expanduser().is_dir():
+    if args.folder is not None and not _may_be_folder(Path(args.folder).expanduser()):
         parser.error(f"not a folder: {args.folder}")
     return args
 
 
+def _may_be_folder(path):
+    """False only for what is surely no folder: one inside a folder that
+    cannot be searched is left to the window, which says why it cannot open it."""
+    try:
+        return path.is_dir()
+    except PermissionError:
+        return True
+
+
+# The endings a folder's README is written with; any case, as "README" alone.
+README_SUFFIXES = {"", ".md", ".markdown", ".txt", ".rst", ".adoc", ".asciidoc", ".org"}
+
+
 def _readme(folder):
-    for path in sorted(folder.iterdir()):
-        if path.is_file() and path.name.lower().startswith("readme"):
+    """The folder's README file, or None: "README", "readme.md", "ReadMe.rst",
+    ... but not every name that starts with "readme" (readme_embed.py)."""
+    try:
+        names = sorted(folder.iterdir())
+    except OSError:
+        return None
+    for path in names:
+        stem, suffix = os.path.splitext(path.name)
+        if stem.lower() == "readme" and suffix.lower() in README_SUFFIXES and path.is_file():
             return path
     return None
 
 
-def _wait_for_folder(window, folder):
-    """Run the event loop until the panel has listed `folder` (or SETTLE_MS)."""
+def _wait_for_folder(window, folder=None):
+    """Run the event loop until the panel has read its folder and sorted it
+    (or SETTLE_MS), then one more short turn to paint it. The window knows
+    which folder it reads; `folder` is only what the caller expects."""
     from PyQt6.QtCore import QEventLoop, QTimer
 
-    panel = window.panel()
-    model = getattr(getattr(panel, "_fileSystemView", None), "fsmodel", None)
     loop = QEventLoop()
-    timer = QTimer(singleShot=True)
-    timer.timeout.connect(loop.quit)
-    if model is not None and folder is not None:
-        model.directoryLoaded.connect(
-            lambda loaded: loop.quit() if Path(loaded) == folder else None)
-        timer.start(SETTLE_MS)
-    else:
-        timer.start(200)
-    loop.exec()
-    # One more short turn so that sorting and layout reach the screen.
+    folders = getattr(window, "folders", None)
+    if folders is not None and folders.loading():
+        folders.settled.connect(loop.quit)
+        QTimer.singleShot(SETTLE_MS, loop.quit)
+        loop.exec()
     QTimer.singleShot(100, loop.quit)
     loop.exec()
 
@@ -77,20 +92,24 @@ def main(argv=None):
     window = MainWindow(tavro)
     commands = HostCommands(tavro, window).register()
     tavro.workspace.onWorkingFolderChanged(commands.enterFolder)
+    # Shown first: the folder's loading state reaches the screen before its work starts.
+    window.show()
     folder = None
     if args.folder is not None and commands.setWorkingFolder(args.folder):
         folder = tavro.workspace.workingFolder()
         readme = _readme(folder)
         if readme is not None:
             tavro.commands.execute("Nodra.openFile", readme)
-    window.show()
 
     if app.platformName() not in ("offscreen", "minimal"):
         return app.exec()
-    _wait_for_folder(window, folder)
+    _wait_for_folder(window)
     if not window.grab().save(str(shot), "PNG"):
         print(f"Could not write the screenshot to {shot}", file=sys.stderr)
         return 1
     shown = f" {folder}" if folder is not None else ""
     print(f"No display: rendered{shown} offscreen; screenshot written to {shot}")
+    said = window.statusBar().currentMessage()
+    if said:
+        print(f"Status: {said}")
     return 0

@@ -6,6 +6,7 @@ a small `ui` object (the main window in the application, a fake in tests):
 
     ui.panel()                      the explorer panel, or None
     ui.askFolder(start)             a folder chosen by the user, or None
+    ui.openFolder(folder)           show it in the panel; the folder the panel shows
     ui.confirm(title, question)     True when the user agrees
     ui.showFile(content)            show a fileops.FileContent
     ui.progress(title)              context manager giving a progress callback
@@ -90,17 +91,20 @@ class HostCommands:
     # ------------------------------------------------------------ folders
 
     def setWorkingFolder(self, folder):
-        """Make `folder` the working folder of the workspace and the panel."""
+        """Show `folder` in the panel and make what it shows the working folder;
+        True when that is `folder`."""
         folder = Path(folder).expanduser().resolve()
-        if not folder.is_dir():
+        try:
+            missing = not folder.is_dir()
+        except PermissionError:
+            missing = False   # behind a folder that cannot be searched: the panel says so
+        if missing:
             self._error(f"{folder} is not a folder.")
             return False
-        self.services.workspace.setWorkingFolder(folder)
-        panel = self.ui.panel()
-        if panel is not None:
-            panel.setWorkingFolder(folder)
-        self.ui.status(f"Opened {folder}.")
-        return True
+        # The panel may refuse the folder: the workspace follows what it shows.
+        shown = self.ui.openFolder(folder)
+        self.services.workspace.setWorkingFolder(shown)
+        return shown == folder
 
     def enterFolder(self, folder):
         """Keep the process's current folder at the working folder.

@@ -17,9 +17,9 @@ def log(exc_type, exc, tb, context=None):
 def sentence(text):
     """`text` ending in a full stop, as every message of the host does (status
     notes, error messages and each line of a listing in one); a text that ends
-    in a full stop, question or exclamation mark already is one."""
+    in a full stop, question or exclamation mark or an ellipsis already is one."""
     text = text.rstrip()
-    return text if text.endswith((".", "?", "!")) else text + "."
+    return text if text.endswith((".", "?", "!", "…")) else text + "."
 
 
 def describe(exc):

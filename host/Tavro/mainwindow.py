@@ -1,16 +1,19 @@
 """The demo host's main window: the explorer at the side, a file viewer beside it."""
+import os
 from contextlib import contextmanager
 from pathlib import Path
 
-from PyQt6.QtCore import Qt
+from PyQt6.QtCore import QDeadlineTimer, QEventLoop, QFileSystemWatcher, Qt, QTimer
 from PyQt6.QtGui import QAction, QKeySequence
 from PyQt6.QtWidgets import (QApplication, QFileDialog, QMainWindow, QMessageBox,
                              QProgressDialog, QSplitter)
 
-from . import errors, explorer
+from . import errors, explorer, fileops
+from .folders import FolderWatch
 from .viewer import FileViewer
 
 TITLE = "Tavro"
+EXPOSE_MS = 2000   # longest wait for a window just shown to reach the screen
 
 
 class MainWindow(QMainWindow):
@@ -26,7 +29,13 @@ class MainWindow(QMainWindow):
 
         self._panel, reason = explorer.load_panel()
         side = self._panel if self._panel is not None else explorer.placeholder(reason)
+        self.folders = (FolderWatch(self, services, self._panel)
+                        if self._panel is not None else None)
         self.viewer = FileViewer()
+        # The viewer shows a file only while it is there: a change reloads it,
+        # a deletion or a move away clears it.
+        self._shownFile = QFileSystemWatcher(self)
+        self._shownFile.fileChanged.connect(self._shownFileChanged)
         splitter = QSplitter(Qt.Orientation.Horizontal)
         splitter.addWidget(side)
         splitter.addWidget(self.viewer)
@@ -60,6 +69,28 @@ class MainWindow(QMainWindow):
 
     def _folderChanged(self, folder):
         self.setWindowTitle(f"{folder.name or folder} - {TITLE}" if folder else TITLE)
+        shown = self.viewer.path
+        if shown is not None and (folder is None or not shown.is_relative_to(folder)):
+            self._watchFile(None)
+            self.viewer.clear()
+
+    def _watchFile(self, path):
+        if self._shownFile.files():
+            self._shownFile.removePaths(self._shownFile.files())
+        if path is not None:
+            self._shownFile.addPath(str(path))
+
+    def _shownFileChanged(self, name):
+        path = self.viewer.path
+        if path is None or str(path) != name:
+            return
+        if os.path.exists(path):
+            self.showFile(fileops.read_for_viewer(path))   # and watch it again
+        else:
+            # Said in the viewer only: the status line keeps what the command
+            # that moved or deleted it said.
+            self._watchFile(None)
+            self.viewer.showGone(path)
 
     # ------------------------------------------------------------ the ui of the commands
 
@@ -74,11 +105,37 @@ class MainWindow(QMainWindow):
         answer = QMessageBox.question(self, title, question)
         return answer == QMessageBox.StandardButton.Yes
 
+    def openFolder(self, folder):
+        """Show `folder` in the panel, saying what happens; the folder the panel
+        shows afterwards, which the workspace then follows."""
+        if self.folders is None:
+            self.status(f"Opened {folder}.")
+            return folder
+        return self.folders.open(folder)
+
     def showFile(self, content):
         self.viewer.showContent(content)
+        self._watchFile(content.path)
 
-    def status(self, text):
-        self.statusBar().showMessage(errors.sentence(text), 10000)
+    def status(self, text, lasting=False):
+        """A note in the status bar: for ten seconds, or until the next one."""
+        self.statusBar().showMessage(errors.sentence(text), 0 if lasting else 10000)
+
+    def paintNow(self):
+        """Put what the window says on screen before a long step holds the GUI
+        thread: a window just shown is first waited for (up to EXPOSE_MS)."""
+        handle = self.windowHandle()
+        if self.isVisible() and handle is not None and not handle.isExposed():
+            loop = QEventLoop()
+            deadline = QDeadlineTimer(EXPOSE_MS)
+            poll = QTimer(interval=10)
+            poll.timeout.connect(lambda: loop.quit() if handle.isExposed() or deadline.hasExpired()
+                                 else None)
+            poll.start()
+            loop.exec(QEventLoop.ProcessEventsFlag.ExcludeUserInputEvents)
+            poll.stop()
+        QApplication.processEvents(QEventLoop.ProcessEventsFlag.ExcludeUserInputEvents)
+        self.statusBar().repaint()
 
     @contextmanager
     def progress(self, title):

@@ -11,6 +11,7 @@ class FileViewer(QWidget):
 
     def __init__(self, parent=None):
         super().__init__(parent)
+        self.path = None   # the file shown, if any
         self.title = QLabel()
         self.title.setTextInteractionFlags(Qt.TextInteractionFlag.TextSelectableByMouse)
         self.title.setContentsMargins(6, 4, 6, 4)
@@ -36,11 +37,19 @@ class FileViewer(QWidget):
         self.clear()
 
     def clear(self):
+        self.path = None
         self.title.setText("No file open")
         self._showMessage("Double-click a file in the explorer to view it here.")
 
+    def showGone(self, path):
+        """Stop showing `path`, which was deleted or moved away."""
+        self.clear()
+        self._showMessage(f"{path} was deleted or moved.\n\n"
+                          "Double-click a file in the explorer to view it here.")
+
     def showContent(self, content):
         """Show a fileops.FileContent: its text, or the reason it has none."""
+        self.path = content.path
         self.title.setText(f"<b>{html.escape(content.path.name)}</b> &nbsp; "
                            f"{html.escape(str(content.path.parent))}")
         if content.text is None:
