@@ -39,15 +39,6 @@ Object rowsFlags(py::handle sel, const Name& how) {
     return call(flagType, bitOr(chosen, rows));
 }
 
-// for item in iterable: body(item). Stepped as a for loop steps it; a
-// StopIteration raised by the iterator ends the loop as it ends Python's.
-template <class Body>
-void forEach(py::handle iterable, Body&& body) {
-    Object iterator = ownedOrThrow(intoPython([&] { return PyObject_GetIter(iterable.ptr()); }));
-    while (PyObject* item = intoPython([&] { return PyIter_Next(iterator.ptr()); })) body(Object::steal(item));
-    if (PyErr_Occurred()) throw PythonError();
-}
-
 // The path of a row of the tree: pathStr = view.fsmodel.filePath(view.sortModel.mapToSource(idx)),
 // then Path(pathStr). Both attributes are read afresh for each row, and the
 // method before its argument, as Python evaluates it.
