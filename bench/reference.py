@@ -176,6 +176,26 @@ class ExplorerView(QPluginWidget, QWidget):
             self._stacked.setCurrentWidget(self._fileSystemView)
             self._fileSystemView.setRootPath(path)
             self._viewToolBar.setEnabled(True)
+            # The rows the tree no longer shows below its root leave the
+            # selection, and so does the current row when it is one of them.
+            view = self._fileSystemView
+            sel = view.selectionModel()
+            if sel is None:
+                return
+            rootIdx = view.rootIndex()
+            rootStr = view.fsmodel.filePath(view.sortModel.mapToSource(rootIdx))
+            root = Path(rootStr)
+            for idx in sel.selectedRows():
+                if idx.isValid():
+                    pathStr = view.fsmodel.filePath(view.sortModel.mapToSource(idx))
+                    if root not in Path(pathStr).parents:
+                        sel.select(idx, sel.SelectionFlag(sel.SelectionFlag.Deselect.value
+                                                          | sel.SelectionFlag.Rows.value))
+            current = sel.currentIndex()
+            if current.isValid():
+                pathStr = view.fsmodel.filePath(view.sortModel.mapToSource(current))
+                if root not in Path(pathStr).parents:
+                    sel.clearCurrentIndex()
 
     def workingFolder(self) -> "Path | None":
         if self._stacked.currentWidget() == self._noFolderOpenedPage:

@@ -5,6 +5,7 @@ type checkers make of each.
 The wheel is built once per session, from a copy of the sources (the build
 compiles the module again, about a minute), so nothing is written into the tree.
 """
+import ast
 import importlib
 import json
 import os
@@ -214,12 +215,26 @@ call = "ExplorerView().select("
 signatures = jedi.Script(head + call, project=project).get_signatures(3, len(call))
 folder = jedi.Script(head + "folder = ExplorerView().workingFolder()\\nfolder", project=project).infer(4, 0)
 version = jedi.Script(head + "Tavro_Workspace.HOST_VERSION", project=project).infer(3, 18)
+docs = {}
+for method in ("setWorkingFolder", "workingFolder", "select", "selection"):
+    use = "ExplorerView()." + method
+    docs[method] = [name.docstring() for name in jedi.Script(head + use, project=project).help(3, len(use))]
 print(json.dumps({
     "select": [[s.to_string(), str(s.module_path)] for s in signatures],
     "workingFolder()": sorted(d.name for d in folder),
     "HOST_VERSION": [d.name for d in version],
+    "help": docs,
 }))
 """
+
+
+def stub_docstrings():
+    """{method: docstring} of ExplorerView's documented methods in the stub; an
+    overloaded method's is on its last signature, where editors read it."""
+    [cls] = [node for node in ast.parse((ROOT / "src" / "explorerview.pyi").read_text()).body
+             if isinstance(node, ast.ClassDef) and node.name == "ExplorerView"]
+    docs = {node.name: ast.get_docstring(node) for node in cls.body if isinstance(node, ast.FunctionDef)}
+    return {name: doc for name, doc in docs.items() if doc}
 
 
 @pytest.mark.parametrize("layout", LAYOUTS)
@@ -242,6 +257,12 @@ def test_editors_see_the_stub(request, tmp_path, tmp_path_factory, build_folder,
     [stub] = {stub for _, stub in answers["select"]}
     assert Path(stub).parent.parent in {Path(p) for p in path} | {site_packages(python)}
     assert answers["workingFolder()"] == ["NoneType", "Path"]
+    # Help on each public method shows its signatures and then what it does.
+    docs = stub_docstrings()
+    assert {"setWorkingFolder", "workingFolder", "select", "selection"} <= set(docs)
+    for method, [text] in answers["help"].items():
+        signatures, _, doc = text.partition("\n\n")
+        assert signatures.startswith(method + "(") and doc == docs[method], method
     if layout.startswith("cmake"):  # the host's own package is still seen
         assert answers["HOST_VERSION"] == ["str"]
 

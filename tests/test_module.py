@@ -556,6 +556,8 @@ ORDER_CASES = {key: (key, {"parent": None}, {}) for key, *_ in FUNCTIONS}
 ORDER_CASES.update({
     "ExplorerView.select": ("ExplorerView.select", {"paths": "list"}, {}),
     "ExplorerView.setWorkingFolder(None)": ("ExplorerView.setWorkingFolder", {"path": None}, {}),
+    "ExplorerView.setWorkingFolder, rows below the root": (
+        "ExplorerView.setWorkingFolder", {}, {"Path().parents[0] == Path()": True}),
     "ExplorerView.workingFolder, no folder": (
         "ExplorerView.workingFolder", {}, {"self._stacked.currentWidget() == self._noFolderOpenedPage": True}),
     "FolderFirstSortModel.lessThan, same kind": (

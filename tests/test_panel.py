@@ -6,12 +6,12 @@ import gc
 import types
 import typing
 import weakref
-from pathlib import Path
+from pathlib import Path, PurePosixPath, PureWindowsPath
 
 import pytest
 from conftest import TavroDouble
 from Kelpa import MARGIN_LARGE, QApplication, QKeySequence, QLabel, QPoint, Qt, QVSpacer, QWidget
-from PyQt6.QtCore import QObject, QTranslator
+from PyQt6.QtCore import QItemSelectionModel, QObject, QTranslator
 from PyQt6.QtTest import QTest
 
 CTRL = Qt.KeyboardModifier.ControlModifier
@@ -248,11 +248,57 @@ def test_opening_and_closing_a_folder(panel, tmp_path, spell):
 def test_folder_the_model_rejects(panel, tavro_double, folder_tree, target):
     root = folder_tree(["file.txt"])
     panel.setWorkingFolder(root)
+    panel.select([root / "file.txt"])
     panel.setWorkingFolder(root / target)
     assert tavro_double.errors() == ["Directory not found."]
     assert panel._stacked.currentWidget() is panel._fileSystemView
     assert panel._viewToolBar.isEnabled()
     assert panel.workingFolder() == root
+    # The tree shows what it showed, and so does the selection.
+    assert panel.selection() == [root / "file.txt"]
+    assert panel._fileSystemView.currentIndex() == proxy_index(panel, root / "file.txt")
+
+
+# The selection of the `opened` folder, the first path current; what another
+# working folder leaves of it (None: all of it); what the common folder is then.
+SELECTED = ["a.txt", "sub/inner/d.txt", "sub"]
+REOPENED = {
+    "the same folder": (lambda root: root, None, "root"),
+    "the same folder, spelled relative": (lambda root: Path(root.name), None, "root"),
+    "the same folder, as a str ending in a slash": (lambda root: f"{root}/", None, "root"),
+    "its parent": (lambda root: root.parent, None, "root"),
+    "no folder": (lambda root: None, None, "root"),
+    "a subfolder of it, selected": (lambda root: root / "sub", ["sub/inner/d.txt"], "host's"),
+    "another folder": (lambda root: root.parent / "other", [], "new root"),
+    "a folder whose name begins its name": (lambda root: root.parent / root.name[:-1], [], "new root"),
+}
+
+
+@pytest.mark.parametrize("new_root, kept, common", REOPENED.values(), ids=REOPENED.keys())
+def test_another_working_folder_keeps_only_the_rows_it_shows(
+        opened, tavro_double, monkeypatch, new_root, kept, common):
+    """Copy, Delete and a new item's folder work on the selection: it must not
+    hold rows the tree stopped showing. The current row goes with its row."""
+    panel, root = opened
+    view = panel._fileSystemView
+    panel.select([root / name for name in SELECTED])
+    monkeypatch.chdir(root.parent)
+    folder = new_root(root)
+    if folder is not None:
+        Path(root.parent, folder).mkdir(exist_ok=True)
+    tavro_double.workspace.folder = host_folder = root.parent / "host"
+
+    panel.setWorkingFolder(folder)
+    kept = SELECTED if kept is None else kept
+    assert sorted(panel.selection()) == sorted(root / name for name in kept)
+    first = proxy_index(panel, root / SELECTED[0])
+    assert view.currentIndex() == (first if SELECTED[0] in kept else type(first)())
+    expected = {"root": root, "host's": host_folder, "new root": panel.workingFolder()}[common]
+    assert panel._commonFolderInSelection() == expected
+    panel._copyAction.trigger()
+    panel._deleteAction.trigger()
+    assert tavro_double.executed() == [("Nodra.copyFiles", panel.selection()),
+                                       ("Nodra.deleteFiles", panel.selection())]
 
 
 # ---------------------------------------------------------------- selection
@@ -339,6 +385,50 @@ def test_selection_reads_the_tree_in_python_order(panel):
     panel._fileSystemView = Tree()
     assert panel.selection() == [Path("/work/p/a.txt")] * 2
     assert reads == ["row", "fsmodel", "sortModel", "row", "row", "fsmodel", "sortModel"]
+
+
+class EndlessIndex:
+    """A row of a stand-in tree: its path, and a parent that is always valid,
+    as a host's model may answer."""
+
+    def __init__(self, path, depth=0):
+        self.path, self.depth = path, depth
+
+    def isValid(self):
+        return True
+
+    def parent(self):
+        assert self.depth < 1000, "the parents of a row were walked without end"
+        return EndlessIndex(self.path, self.depth + 1)
+
+
+@pytest.mark.parametrize("flavour, below", [
+    (PurePosixPath, ["/w/p/a.txt", "/w/p/sub/d.txt"]),
+    (PureWindowsPath, ["/w/p/a.txt", "/w/p/sub/d.txt", "/W/P/b.txt", "\\w\\p\\c.txt"]),
+])
+def test_new_root_compares_paths_by_components_as_the_platform_does(
+        explorerview, panel, monkeypatch, flavour, below):
+    """Over a tree whose every row has a valid parent: the rows below the
+    root stay, by the components of their paths, with the case and separators
+    of the platform's paths (the module's global Path); the rest, and the
+    current row among them, are deselected whole, each once."""
+    rows = ["/w/p/a.txt", "/w/pa/b.txt", "/w/p", "/w", "/w/p/sub/d.txt", "/W/P/b.txt", "\\w\\p\\c.txt"]
+    deselected, cleared = [], []
+    Flag = QItemSelectionModel.SelectionFlag
+    model = types.SimpleNamespace(
+        SelectionFlag=Flag, selectedRows=lambda: [EndlessIndex(p) for p in rows],
+        select=lambda idx, flags: deselected.append((idx.path, flags)),
+        currentIndex=lambda: EndlessIndex("/w/pa/b.txt"), clearCurrentIndex=lambda: cleared.append(True))
+    panel._fileSystemView = types.SimpleNamespace(
+        setRootPath=lambda path: True, rootIndex=lambda: EndlessIndex("/w/p"), selectionModel=lambda: model,
+        fsmodel=types.SimpleNamespace(filePath=lambda idx: idx.path),
+        sortModel=types.SimpleNamespace(mapToSource=lambda idx: idx))
+    panel._stacked = types.SimpleNamespace(setCurrentWidget=lambda page: None)
+    monkeypatch.setattr(explorerview, "Path", flavour)
+
+    panel.setWorkingFolder("/w/p")
+    assert deselected == [(p, Flag.Deselect | Flag.Rows) for p in rows if p not in below]
+    assert cleared == [True]
 
 
 class PathList(list):

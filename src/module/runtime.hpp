@@ -212,6 +212,24 @@ inline Object less(py::handle a, py::handle b) {
     return ownedOrThrow(intoPython([&] { return PyObject_RichCompare(a.ptr(), b.ptr(), Py_LT); }));
 }
 
+// item in container: the container's __contains__, or else a walk of its
+// items comparing each with `item`, as Python's `in` does.
+inline bool contains(py::handle container, py::handle item) {
+    int found = intoPython([&] { return PySequence_Contains(container.ptr(), item.ptr()); });
+    if (found < 0) throw PythonError();
+    return found != 0;
+}
+
+// for item in iterable: body(item), with the item owned. Stepped as a for
+// loop steps it; a StopIteration raised by the iterator ends the loop as it
+// ends Python's.
+template <class Body>
+void forEach(py::handle iterable, Body&& body) {
+    Object iterator = ownedOrThrow(intoPython([&] { return PyObject_GetIter(iterable.ptr()); }));
+    while (PyObject* item = intoPython([&] { return PyIter_Next(iterator.ptr()); })) body(Object::steal(item));
+    if (PyErr_Occurred()) throw PythonError();
+}
+
 // len(obj) (named apart from pybind11's len, which argument lookup would also find)
 inline Py_ssize_t length(py::handle obj) {
     Py_ssize_t size = intoPython([&] { return PyObject_Size(obj.ptr()); });

@@ -1,8 +1,11 @@
 // Selection as paths: select() puts paths into the tree's selection model,
-// selection() reads them back in the model's order.
+// selection() reads them back in the model's order, and a new root lets go of
+// the rows it does not show (panel/selection.hpp).
 //
 // The tree shows the proxy's indexes while paths live in the file system model:
 // every crossing goes through the proxy's map.
+#include "panel/selection.hpp"
+
 #include <cassert>
 
 #include "module/frame.hpp"
@@ -14,9 +17,10 @@ namespace explorerview::panel {
 namespace {
 
 const Name selectionModel{"selectionModel"}, clear{"clear"}, selectName{"select"};
-const Name SelectionFlag{"SelectionFlag"}, Select{"Select"}, Rows{"Rows"}, value{"value"};
-const Name NoUpdate{"NoUpdate"}, setCurrentIndex{"setCurrentIndex"};
-const Name scrollTo{"scrollTo"}, selectedRows{"selectedRows"};
+const Name SelectionFlag{"SelectionFlag"}, Select{"Select"}, Deselect{"Deselect"}, Rows{"Rows"};
+const Name value{"value"}, NoUpdate{"NoUpdate"}, setCurrentIndex{"setCurrentIndex"};
+const Name scrollTo{"scrollTo"}, selectedRows{"selectedRows"}, rootIndex{"rootIndex"};
+const Name currentIndex{"currentIndex"}, clearCurrentIndex{"clearCurrentIndex"}, parents{"parents"};
 
 // The proxy index of a path: the file system model looks the path up by its
 // string (a str is used as it is), the proxy maps it into the tree's space.
@@ -24,14 +28,24 @@ EXPLORERVIEW_ALWAYS_INLINE Object proxyIndexOf(py::handle model, py::handle fsMo
     return methodOf(model, names::mapFromSource)(callMethodWithStr(fsModel, names::index, path));
 }
 
-// sel.SelectionFlag(sel.SelectionFlag.Select.value | sel.SelectionFlag.Rows.value):
-// whole rows. The members are combined as integers and turned back into the
-// flag type, which holds whether or not the toolkit's members support | themselves.
-Object selectRowsFlags(py::handle sel) {
+// sel.SelectionFlag(sel.SelectionFlag.<how>.value | sel.SelectionFlag.Rows.value):
+// whole rows, selected or deselected. The members are combined as integers
+// and turned back into the flag type, which holds whether or not the
+// toolkit's members support | themselves.
+Object rowsFlags(py::handle sel, const Name& how) {
     Object flagType = getAttr(sel, SelectionFlag);
-    Object select = getAttr(sel, SelectionFlag, Select, value);
+    Object chosen = getAttr(sel, SelectionFlag, how, value);
     Object rows = getAttr(sel, SelectionFlag, Rows, value);
-    return call(flagType, bitOr(select, rows));
+    return call(flagType, bitOr(chosen, rows));
+}
+
+// The path of a row of the tree: pathStr = view.fsmodel.filePath(view.sortModel.mapToSource(idx)),
+// then Path(pathStr). Both attributes are read afresh for each row, and the
+// method before its argument, as Python evaluates it.
+Object pathOfRow(py::handle view, py::handle idx) {
+    BoundMethod filePath = methodOf(getAttr(view, names::fsmodel), names::filePath);
+    Object pathStr = filePath(callMethod(getAttr(view, names::sortModel), names::mapToSource, idx));
+    return call(global(names::Path), pathStr);
 }
 
 Object selectBody(Frame& f) {
@@ -54,7 +68,7 @@ Object selectBody(Frame& f) {
         // Only the immediate parent is opened here; scrolling to the last path
         // below lets the tree open that one's ancestors.
         methodOf(view, names::expand)(callMethod(model, names::parent, idx));
-        methodOf(sel, selectName)(idx, selectRowsFlags(sel));
+        methodOf(sel, selectName)(idx, rowsFlags(sel, Select));
         if (!first) first = p;
     }
 
@@ -84,24 +98,34 @@ Object selectionBody(Frame& f) {
     Object result = newList();
     if (sel.is_none()) return result;
     Object indexes = callMethod(sel, selectedRows);
-    Object iterator = ownedOrThrow(intoPython([&] { return PyObject_GetIter(indexes.ptr()); }));
-    // Stepped as a for loop steps it; a StopIteration raised by the iterator
-    // ends the loop as it ends Python's.
-    while (PyObject* item = intoPython([&] { return PyIter_Next(iterator.ptr()); })) {
-        Object idx = Object::steal(item);
-        if (!truth(callMethod(idx, names::isValid))) continue;
-        // view.fsmodel.filePath(view.sortModel.mapToSource(idx)): the method is
-        // read first, as Python evaluates it before its argument.
-        BoundMethod filePath = methodOf(getAttr(view, names::fsmodel), names::filePath);
-        Object pathStr = filePath(callMethod(getAttr(view, names::sortModel), names::mapToSource, idx));
-        Object path = call(global(names::Path), pathStr);
-        if (PyList_Append(result.ptr(), path.ptr()) < 0) throw PythonError();
-    }
-    if (PyErr_Occurred()) throw PythonError();
+    forEach(indexes, [&](Object idx) {
+        if (truth(callMethod(idx, names::isValid))) append(result, pathOfRow(view, idx));
+    });
     return result;
 }
 
 }  // namespace
+
+// A row is shown below the root when the root is among its path's ancestors
+// (`root in path.parents`). pathlib compares by components, so /a/bc is not
+// below /a/b, and as the platform's paths compare (without regard to case on
+// Windows); a path has finitely many ancestors, so the test ends whatever the
+// models answer. The root row itself is not below the root: the tree does not
+// show it. The root's path is read from the models as the rows' are, so both
+// are in the same form whatever spelling of the folder the host gave.
+void deselectRowsOutsideRoot(py::handle view) {
+    Object sel = callMethod(view, selectionModel);
+    if (sel.is_none()) return;
+    Object root = pathOfRow(view, callMethod(view, rootIndex));
+    auto shown = [&](py::handle idx) { return contains(getAttr(pathOfRow(view, idx), parents), root); };
+    Object indexes = callMethod(sel, selectedRows);
+    forEach(indexes, [&](Object idx) {
+        if (truth(callMethod(idx, names::isValid)) && !shown(idx))
+            methodOf(sel, selectName)(idx, rowsFlags(sel, Deselect));
+    });
+    Object current = callMethod(sel, currentIndex);
+    if (truth(callMethod(current, names::isValid)) && !shown(current)) callMethod(sel, clearCurrentIndex);
+}
 
 const FunctionRow select{
     .name = "select",

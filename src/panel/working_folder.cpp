@@ -5,6 +5,7 @@
 #include "module/names.hpp"
 #include "module/runtime.hpp"
 #include "panel/rows.hpp"
+#include "panel/selection.hpp"
 
 namespace explorerview::panel {
 namespace {
@@ -17,6 +18,10 @@ const Name openFileCommand{"Nodra.openFile"};
 // The folder is not stored on the panel: the stack's page says whether one is
 // open, and the tree's model holds which. A root the tree refused (it has told
 // the user why) still leaves the tree page up, so the user sees where they are.
+// Once the tree shows a folder, the selection holds only rows it shows: what
+// was selected elsewhere would otherwise be copied, deleted or used as the
+// folder of a new item without the user seeing it. Closing the folder keeps
+// the selection, as the tree keeps its root.
 Object setWorkingFolderBody(Frame& f) {
     py::handle self = f.self(), path = f.arg(1);
     if (path.is_none()) {
@@ -28,6 +33,7 @@ Object setWorkingFolderBody(Frame& f) {
         methodOf(pages, setCurrentWidget)(getAttr(self, names::fileSystemView));
         callMethod(getAttr(self, names::fileSystemView), names::setRootPath, path);
         callMethod(getAttr(self, names::viewToolBar), setEnabled, Py_True);
+        deselectRowsOutsideRoot(getAttr(self, names::fileSystemView));
     }
     return none();
 }
