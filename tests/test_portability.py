@@ -19,6 +19,7 @@ from pathlib import Path
 import pytest
 
 import test_hardening
+import test_tree
 from test_module import CLASSES, FAKE_KELPA, FILE_NAME, FULL_NAME, FUNCTIONS, KELPA_NAMES, is_method
 
 ROOT = Path(__file__).resolve().parents[1]
@@ -83,10 +84,12 @@ class Runner:
     def __init__(self, python, package, host):
         self.python, self.path = python, f"{host}:{package}"
 
-    def __call__(self, code, imported=True):
+    def __call__(self, code, imported=True, debug_malloc=False):
         script = (test_hardening.PRELUDE + ("import Tavro_Workspace.explorerview as m\n" if imported else "")
                   + textwrap.dedent(code))
         env = dict(os.environ, PYTHONPATH=self.path)
+        if debug_malloc:  # as run_child: freed memory is poisoned
+            env.setdefault("PYTHONMALLOC", "debug")
         if "ASAN_OPTIONS" in env:  # memory errors still abort; that interpreter's own leaks are not ours
             env["ASAN_OPTIONS"] += ":detect_leaks=0"
         result = subprocess.run([self.python, "-c", script], capture_output=True, text=True, env=env,
@@ -215,7 +218,8 @@ def parametrized(test):
 HOSTILE = [test_hardening.test_slot_of_another_class_raises_as_in_python,
            test_hardening.test_package_replacing_itself_in_sys_modules_during_exec,
            test_hardening.test_endless_recursion_through_native_methods_raises_recursion_error,
-           test_hardening.test_select_list_changed_by_its_items]
+           test_hardening.test_select_list_changed_by_its_items,
+           test_tree.test_handled_exception_is_put_back_as_it_was]
 
 
 @pytest.mark.parametrize("version", NEWER)

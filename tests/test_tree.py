@@ -5,6 +5,7 @@ import errno
 import os
 import random
 import sys
+import textwrap
 import traceback
 from pathlib import Path
 
@@ -17,6 +18,7 @@ from Kelpa import QAbstractItemView, QDir, QFileSystemModel, QScrollDelegate, Qt
 from Tavro_Workspace import explorerview as ev
 
 from conftest import make_tree
+from test_hardening import run_child  # noqa: F401 (a fixture)
 
 # The comparison written in Python, as a plug-in author would write it.
 sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
@@ -289,16 +291,41 @@ class Denied(PermissionError):
     pass
 
 
+class RaisedByC:
+    """`kind(*args)` raised as C code may raise it, by class and arguments
+    (PyErr_SetObject): on 3.11 the error stays an OSError until the
+    interpreter makes the instance, which errno then turns into a subclass."""
+
+    def __init__(self, kind, *args):
+        self.kind, self.args = kind, args
+
+    def __call__(self, path):
+        ctypes.pythonapi.PyErr_SetObject(ctypes.py_object(self.kind), ctypes.py_object(self.args))
+
+    def __repr__(self):
+        return f"RaisedByC{(self.kind.__name__, *self.args)}"
+
+
+def failing(error):
+    """A model's setRootPath that raises `error` (an exception or a RaisedByC)."""
+    if isinstance(error, RaisedByC):
+        return error
+
+    def raising(path):
+        raise error
+    return raising
+
+
 @pytest.mark.parametrize("error, text", [
     (PermissionError(errno.EACCES, "denied"), NO_PERMISSION),
     (Denied(), NO_PERMISSION),
     (OSError(errno.EPERM, "not permitted"), NO_PERMISSION),   # Python makes it a PermissionError
     (FileNotFoundError(errno.ENOENT, "gone"), NOT_FOUND),
+    (RaisedByC(OSError, errno.ENOENT, "gone"), NOT_FOUND),
+    (RaisedByC(OSError, errno.EACCES, "denied"), NO_PERMISSION),
 ])
 def test_file_system_errors_become_messages(view, tmp_path, monkeypatch, shown, error, text):
-    def failing(path):
-        raise error
-    monkeypatch.setattr(view.fsmodel, "setRootPath", failing)
+    monkeypatch.setattr(view.fsmodel, "setRootPath", failing(error))
     monkeypatch.setattr(view, "tr", lambda text: f"<{text}>")
     assert view.setRootPath(tmp_path) is False
     assert shown == message(f"<{text}>")
@@ -327,15 +354,18 @@ def test_unreadable_folder(view, tmp_path, shown):
 
 @pytest.mark.parametrize("error", [
     OSError(errno.EIO, "I/O error"), NotADirectoryError(), ValueError("bad"), KeyboardInterrupt(),
+    RaisedByC(OSError, errno.EIO, "I/O error"), RaisedByC(OSError, errno.ENOTDIR, "not a folder"),
 ])
 def test_other_errors_propagate_with_nothing_shown(view, tmp_path, monkeypatch, shown, error):
-    def failing(path):
-        raise error
-    monkeypatch.setattr(view.fsmodel, "setRootPath", failing)
-    with pytest.raises(type(error)) as caught:
+    monkeypatch.setattr(view.fsmodel, "setRootPath", failing(error))
+    expected = error.kind(*error.args) if isinstance(error, RaisedByC) else error
+    with pytest.raises(type(expected)) as caught:
         view.setRootPath(tmp_path)
-    assert caught.value is error and shown == []
-    assert SET_ROOT_PATH in [frame.name for frame in traceback.extract_tb(caught.tb)]
+    assert type(caught.value) is type(expected) and caught.value.args == expected.args and shown == []
+    assert caught.value is error or isinstance(error, RaisedByC)
+    # The error goes on with its own traceback, one entry of setRootPath's added.
+    names = [frame.name for frame in traceback.extract_tb(caught.tb)]
+    assert names.count(SET_ROOT_PATH) == 1 and names[-1] in ("raising", "__call__")
 
 
 def test_path_the_model_rejects_outright_propagates(view, shown):
@@ -354,21 +384,192 @@ def test_message_is_shown_while_the_error_is_handled(view, tmp_path, monkeypatch
     assert isinstance(caught.value.__context__, FileNotFoundError)
     assert sys.exc_info() == (None, None, None)
 
-    # In a generator run inside an outer handler: the generator's own slot is
-    # left empty, so outside that handler it shows no exception.
-    monkeypatch.setattr(tavro_double.window, "showErrorMessage", lambda text: None)
 
-    def steps():
-        view.setRootPath(tmp_path / "missing")
-        yield sys.exc_info()[1]
-        yield sys.exc_info()[1]
+# setRootPath showing its message as a Python `except` clause would, in a
+# fresh interpreter (3.12 and 3.13 run them too, tests/test_portability.py):
+# `fail()` shows it, with no toolkit, while FileNotFoundError is handled.
+SHOWING = """
+    class FileSystemModel:
+        failure = None  # raised instead of a new FileNotFoundError
+        def setRootPath(self, path):
+            raise self.failure or FileNotFoundError(2, "gone", path)
 
-    try:
-        raise KeyError("outer")
-    except KeyError as outer:
+    class Tree:
+        fsmodel = FileSystemModel()
+        def tr(self, text): return text
+
+    def showErrorMessage(text, refusal=None):
+        assert isinstance(sys.exc_info()[1], FileNotFoundError)
+        if refusal: raise refusal
+
+    def fail(refusal=None):
+        m.tavro = types.SimpleNamespace(window=types.SimpleNamespace(
+            showErrorMessage=lambda text: showErrorMessage(text, refusal)))
+        assert m.FileSystemView.setRootPath(Tree(), "/missing") is False
+
+    def thrown_into(generator):
+        # `generator.throw(e)` from inside the caller's own `except e`, then
+        # out of it: `e` was handled at both levels while fail() ran.
+        next(generator)
+        thrown = KeyError("thrown")
+        try:
+            raise thrown
+        except KeyError:
+            generator.throw(thrown)
+        return thrown
+"""
+
+# Each scenario shows the message where a handler slot may hold an exception
+# and checks that it holds the same one afterwards: a generator's bare `raise`
+# after its next `yield` re-raises what it was handling.
+HANDLED_AROUND_THE_MESSAGE = {
+    "generator thrown into, resumed by next": """
+        def steps():
+            try:
+                yield
+            except KeyError:
+                fail()
+                yield
+                raise
         walker = steps()
-        assert next(walker) is outer
-    assert next(walker) is None
+        thrown = thrown_into(walker)
+        assert raises(KeyError, lambda: next(walker)) is thrown
+    """,
+    "generator thrown into, resumed by send": """
+        def steps():
+            try:
+                yield
+            except KeyError as thrown:
+                fail()
+                assert (yield) == "sent" and sys.exc_info()[1] is thrown
+                raise
+        walker = steps()
+        thrown = thrown_into(walker)
+        assert raises(KeyError, lambda: walker.send("sent")) is thrown
+    """,
+    "nested generators": """
+        def inner():
+            try:
+                yield
+            except KeyError:
+                fail()
+                yield
+                yield sys.exc_info()[1]
+                raise
+        def outer():
+            # An empty slot of its own between the caller's and inner()'s.
+            yield from inner()
+        walker = outer()
+        thrown = thrown_into(walker)
+        assert next(walker) is thrown
+        assert raises(KeyError, lambda: next(walker)) is thrown
+    """,
+    "coroutine": """
+        class Pause:
+            def __await__(self):
+                yield
+        async def task():
+            try:
+                await Pause()
+            except KeyError:
+                fail()
+                await Pause()
+                raise
+        running = task()
+        thrown = thrown_into(running.__await__())
+        assert raises(KeyError, lambda: running.send(None)) is thrown
+    """,
+    "plain function, on its own and in a generator": """
+        def check():  # shares its caller's slot
+            fail()
+            return sys.exc_info()[1]
+        try:
+            raise KeyError("outer")
+        except KeyError as outer:
+            assert check() is outer
+        assert check() is None and sys.exc_info() == (None, None, None)
+        def steps():
+            try:
+                yield
+            except KeyError:
+                yield check()
+                yield sys.exc_info()[1]
+        walker = steps()
+        next(walker)
+        thrown = KeyError("thrown")
+        try:
+            raise thrown
+        except KeyError:
+            assert walker.throw(thrown) is thrown
+        assert next(walker) is thrown
+    """,
+    "the error shown is the one being handled": """
+        def steps():
+            try:
+                yield
+            except KeyError as thrown:
+                FileSystemModel.failure = thrown.args[0]
+                fail()
+                yield
+                raise
+        walker = steps()
+        next(walker)
+        gone = FileNotFoundError(2, "gone")
+        thrown = KeyError(gone)
+        try:
+            raise thrown
+        except KeyError:
+            walker.throw(thrown)
+        assert raises(KeyError, lambda: next(walker)) is thrown
+        def again():
+            try:
+                yield
+            except FileNotFoundError as handled:
+                FileSystemModel.failure = handled
+                fail()
+                yield
+                raise
+        walker = again()
+        next(walker)
+        try:
+            raise gone
+        except FileNotFoundError:
+            walker.throw(gone)
+        assert raises(FileNotFoundError, lambda: next(walker)) is gone
+    """,
+    "the host raising while the message shows": """
+        def steps():
+            try:
+                yield
+            except KeyError:
+                refused = raises(RuntimeError, lambda: fail(RuntimeError("no window")))
+                assert isinstance(refused.__context__, FileNotFoundError)
+                yield
+                raise
+        walker = steps()
+        thrown = thrown_into(walker)
+        assert raises(KeyError, lambda: next(walker)) is thrown
+    """,
+    # The other way round: the slot was empty and stays so, even though the
+    # caller's slot holds an exception while the message shows.
+    "generator with an empty slot of its own": """
+        def steps():
+            fail()
+            yield sys.exc_info()[1]
+            yield sys.exc_info()[1]
+        try:
+            raise KeyError("outer")
+        except KeyError as outer:
+            walker = steps()
+            assert next(walker) is outer
+        assert next(walker) is None
+    """,
+}
+
+
+@pytest.mark.parametrize("scenario", HANDLED_AROUND_THE_MESSAGE.values(), ids=HANDLED_AROUND_THE_MESSAGE.keys())
+def test_handled_exception_is_put_back_as_it_was(run_child, scenario):
+    run_child(textwrap.dedent(SHOWING) + textwrap.dedent(scenario), debug_malloc=True)
 
 
 def test_root_path_is_made_by_the_current_path_type(view, tmp_path, monkeypatch):

@@ -43,20 +43,6 @@ Object globalNamed(py::handle name) {
     raise(PyExc_NameError, "name '%U' is not defined", name.ptr());
 }
 
-Object takePendingError() {
-#if PY_VERSION_HEX >= 0x030C0000
-    return Object::steal(PyErr_GetRaisedException());
-#else
-    PyObject *type, *value, *traceback;
-    PyErr_Fetch(&type, &value, &traceback);
-    intoPython([&] { PyErr_NormalizeException(&type, &value, &traceback); });  // may run __init__
-    if (traceback && value) PyException_SetTraceback(value, traceback);
-    release(type);
-    release(traceback);
-    return Object::steal(value);
-#endif
-}
-
 namespace detail {
 Object callWithKeywords(py::handle callable, const Name* method, PyObject** stack, std::size_t nargs,
                         const Keyword* const* keywords, std::size_t nkeywords) {

@@ -253,16 +253,6 @@ inline Py_ssize_t asIndex(py::handle obj) {
     return value;
 }
 
-// ---- handling an error -----------------------------------------------------------
-
-// Whether the pending error is an instance of `type`, as `except type:` asks.
-inline bool pendingErrorIs(PyObject* type) { return PyErr_ExceptionMatches(type) != 0; }
-
-// The pending exception, taken out of the interpreter as an `except` clause
-// takes it: an exception instance carrying its traceback. Nothing is pending
-// afterwards.
-Object takePendingError();
-
 // ---- new containers --------------------------------------------------------------
 
 // [] and {}: new, empty.

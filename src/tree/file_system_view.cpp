@@ -4,6 +4,7 @@
 // The view owns the whole model stack: `fsmodel` (parented to the view) and
 // `sortModel` (no parent; the attribute keeps it alive). The tree's own indexes
 // are proxy indexes; the root is looked up in fsmodel and mapped across.
+#include "module/except_clause.hpp"
 #include "module/frame.hpp"
 #include "module/host.hpp"
 #include "module/names.hpp"
@@ -78,31 +79,12 @@ Object rootPathBody(Frame& f) {
     return call(pathType, callMethod(getAttr(f.self(), names::fsmodel), names::rootPath));
 }
 
-// The exception held by this thread's innermost handler slot (the running
-// generator's, or the thread's own), or null. The public API reads the
-// innermost slot that holds one, so the slot is cleared for a moment: if the
-// exception seen stays the same, it belonged to an outer slot.
-Object innermostHandled() {
-    Object seen = Object::steal(PyErr_GetHandledException());
-    if (!seen) return seen;
-    PyErr_SetHandledException(nullptr);
-    Object outer = Object::steal(PyErr_GetHandledException());
-    PyErr_SetHandledException(seen.ptr());
-    return outer.is(seen) ? Object() : seen;
-}
-
 // Shows `message` (translated by the view) while `error` is the exception
 // being handled, as inside an `except` clause: the host sees it in
 // sys.exc_info(), and anything raised meanwhile is chained to it and
-// propagates. Like the interpreter, this sets the innermost handler slot and
-// puts its old value back afterwards, whether or not the host raised.
+// propagates.
 Object showHandledError(py::handle self, py::handle error, const Name& message) {
-    struct Handling {
-        Object previous = innermostHandled();
-        // Setting the slot releases what it held.
-        explicit Handling(py::handle current) { intoPython([&] { PyErr_SetHandledException(current.ptr()); }); }
-        ~Handling() { intoPython([&] { PyErr_SetHandledException(previous.ptr()); }); }
-    } handling(error);
+    HandledException handling(error);
     Object text = callMethod(self, names::tr, message);
     callMethod(hostWindow(), names::showErrorMessage, text);
     return boolean(false);
@@ -123,11 +105,15 @@ Object setRootPathBody(Frame& f) {
         if (truth(f.arg(2))) callMethod(self, names::expand, rootIndex);
         return boolean(true);
     } catch (const PythonError&) {
-        const Name* message = pendingErrorIs(PyExc_PermissionError)    ? &noPermission
-                              : pendingErrorIs(PyExc_FileNotFoundError) ? &notFound
+        // Matched as `except` matches: on the exception the error makes, so
+        // OSError(errno.ENOENT, ...) raised by class and arguments is a
+        // FileNotFoundError here too.
+        Object error = caughtError();
+        const Name* message = errorIs(error, PyExc_PermissionError)    ? &noPermission
+                              : errorIs(error, PyExc_FileNotFoundError) ? &notFound
                                                                         : nullptr;
-        if (!message) throw;
-        return showHandledError(self, takePendingError(), *message);
+        if (!message) raiseAgain(std::move(error));
+        return showHandledError(self, error, *message);
     }
 }
 
