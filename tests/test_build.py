@@ -147,7 +147,10 @@ print(sorted(set(loaded)))
     (False, "", False),
     # A toolkit compiled against another Qt: fileName's inline may differ, so no direct calls.
     (True, "import PyQt6.QtCore; PyQt6.QtCore.QT_VERSION += 1", False),
-], ids=["library beside", "module alone", "toolkit built against another Qt"])
+    # A QFileSystemModel that is not the one the library binds to (another Qt loaded): no direct calls.
+    (True, "from PyQt6 import QtCore, QtGui; QtGui.QFileSystemModel.staticMetaObject = QtCore.QObject.staticMetaObject",
+     False),
+], ids=["library beside", "module alone", "toolkit built against another Qt", "toolkit on another Qt"])
 def test_module_from_a_file_location_finds_the_library_beside_it(build_folder, tmp_path, beside, before, used):
     if not model_calls(build_folder):
         pytest.skip("built without the toolkit's own model calls")

@@ -709,9 +709,10 @@ class FileNameInPython(QFileSystemModel):
 
 # A surrogate pair given to the toolkit comes back as one code point, which
 # sorts after "ﬁ" (U+FB01) where its first half would sort before; a lone
-# surrogate stays what it is; a number is named by the text fileName() makes of it.
+# surrogate stays what it is, before the U+FFFD that a decoder would put in its
+# place ("b.txt" against "i.txt"); a number is named by the text fileName() makes of it.
 SHOWN_AS = {"a.txt": "\ud83d\ude00", "b.txt": "a\ud800b", "c.txt": "Zeta", "d.txt": "_x", "e.txt": "İ",
-            "f.txt": "ﬁle", "g.txt": 7, "h.txt": "69"}
+            "f.txt": "ﬁle", "g.txt": 7, "h.txt": "69", "i.txt": "a\ufffdb"}
 
 
 class DataInPython(QFileSystemModel):
@@ -778,12 +779,17 @@ def test_every_read_and_look_up_is_made_as_in_python(loaded_model, counted, name
             assert paths == expect(len(seen) // 2, 0, paths)
 
 
-def test_a_deleted_model_raises_the_toolkits_error(proxy, qapp):
+@pytest.mark.parametrize("borrowed", [None, "isDir", "fileName"],
+                         ids=["model deleted", "isDir of a deleted model", "fileName of a deleted model"])
+def test_a_deleted_model_raises_the_toolkits_error(proxy, qapp, borrowed):
     model = QFileSystemModel()
     index = model.index(str(Path.home()))
+    deleted = QFileSystemModel() if borrowed else model
+    if borrowed:   # another model's own method stored on this one: it is bound to that model
+        setattr(model, borrowed, getattr(deleted, borrowed))
     for sort_model in (proxy, PythonSortModel(QFileSystemModel())):
         sort_model.fsModel = model
-    sip.delete(model)
+    sip.delete(deleted)
     errors = []
     for sort_model in (proxy, PythonSortModel(QFileSystemModel())):
         sort_model.fsModel = model

@@ -8,11 +8,13 @@
 // instance or class, another model) is called as usual.
 //
 // The direct calls live in a small library of their own that links Qt
-// (src/qt/model_calls.cpp). Module exec loads it, after the toolkit has
-// loaded Qt, only when it binds to the very Qt the toolkit uses; otherwise,
-// and in builds without it, every call goes the usual way. Models that are
-// not the toolkit's (no instance of a class its sip made) take the usual
-// way at once, inline, at the cost of one comparison.
+// (src/qt/model_calls.cpp). Module exec loads it (tree/toolkit_check.cpp),
+// after the toolkit has loaded Qt, only when it binds to the very Qt the
+// toolkit uses, and each comparison asks what exec found
+// (tree/model_calls.cpp); otherwise, and in builds without it, every call
+// goes the usual way. Models that are not the toolkit's (no instance of a
+// class its sip made) take the usual way at once, inline, at the cost of one
+// comparison.
 #pragma once
 
 #include <cstddef>
