@@ -17,7 +17,7 @@ void createClasses(py::handle globals);
 
 // Once the toolkit is imported: the library that calls the toolkit's own C++
 // model methods, when it binds to the very Qt the toolkit loaded
-// (tree/model_calls.hpp). Never fails: without it the calls go the usual way.
+// (tree/toolkit_check.cpp). Never fails: without it the calls go the usual way.
 void loadToolkitCalls(py::handle globals);
 
 }  // namespace explorerview::exec
