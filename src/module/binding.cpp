@@ -93,15 +93,23 @@ struct NativeCalls {
     // The innermost native function whose body runs on this thread: a name
     // missing from the globals is looked up in its __builtins__.
     FunctionObject* running = nullptr;
-    // Where a call may start on this thread's stack: [floor, floor + span).
-    // Below floor lies the margin kept for what runs beneath the last call that
-    // checked (the body's own calls into the toolkit and the interpreter, and
-    // raising the error). Python 3.11 runs Python-to-Python calls without using
-    // the C stack, so a program that raises the recursion limit may recurse
-    // far, and every level through a native call uses the C stack. span is 0
-    // until the bounds are read, at the thread's first call, and stays 0 where
-    // the system cannot tell them.
-    std::uintptr_t lowest = 0, floor = 0, span = 0;
+    // Where a call may start on this thread's stack without asking the
+    // system: [floor, floor + span). Python 3.11 runs Python-to-Python calls
+    // without using the C stack, so a program that raises the recursion limit
+    // may recurse far, and every level through a native call uses the C stack.
+    // span is 0 until the bounds are read, at the thread's first call, and
+    // stays 0 where the system cannot tell them. On a fixed stack floor is
+    // lowestStart; on a stack that follows the limit it is the deepest call
+    // let start so far: the system keeps the stack a thread has used whatever
+    // the limit becomes, and deeper the limit in force decides, asked once for
+    // each call that goes deeper than any before it.
+    std::uintptr_t floor = 0, span = 0;
+    // The stack as last read, and the lowest a call may start on it: below
+    // lies the margin kept for what runs beneath the last call that checked
+    // (the body's own calls into the toolkit and the interpreter, and raising
+    // the error).
+    StackBounds bounds;
+    std::uintptr_t lowestStart = 0;
     bool boundsRead = false;
     // Native calls running inside one another on this thread, and how many may
     // where the stack cannot be measured (no bounds, or a call running on a
@@ -121,23 +129,33 @@ thread_local NativeCalls nativeCalls;
 // see into (a library call each time).
 EXPLORERVIEW_NOINLINE NativeCalls& callsOfThisThread() noexcept { return nativeCalls; }
 
-// Whether a call starting at stack address `here` may run, when it lies
-// outside [floor, floor + span): reads this thread's bounds at its first call;
-// inside the margin it may not; off the measured stack the depth decides.
-EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE bool stackLeft(NativeCalls& calls, std::uintptr_t here) noexcept {
-    if (!calls.boundsRead) {
-        calls.boundsRead = true;
-        const StackBounds bounds = threadStackBounds();
-        if (bounds.high > bounds.low) {
-            const std::uintptr_t size = bounds.high - bounds.low;
-            calls.lowest = bounds.low;
-            calls.floor = bounds.low + std::min(NativeCalls::margin, size / NativeCalls::marginShare);
-            calls.span = bounds.high - calls.floor;
-            if (here - calls.floor < calls.span) return true;
-        }
+// Reads this thread's stack bounds: at its first call, and again when the
+// stack limit they followed has changed.
+void readBounds(NativeCalls& calls) noexcept {
+    calls.boundsRead = true;
+    calls.bounds = threadStackBounds();
+    calls.lowestStart = 0;
+    if (calls.bounds.high > calls.bounds.low) {
+        const std::uintptr_t size = calls.bounds.high - calls.bounds.low;
+        calls.lowestStart = calls.bounds.low + std::min(NativeCalls::margin, size / NativeCalls::marginShare);
     }
-    if (calls.span && here >= calls.lowest && here < calls.floor) return false;
-    return calls.depth < NativeCalls::maxDepth;
+}
+
+// Whether a call starting at stack address `here` may run, when it lies
+// outside [floor, floor + span): on the measured stack, while it starts above
+// the margin (the bounds read anew if the limit has changed since); off it
+// the depth decides.
+EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE bool stackLeft(NativeCalls& calls, std::uintptr_t here) noexcept {
+    if (!calls.boundsRead || !boundsStillHold(calls.bounds)) readBounds(calls);
+    const StackBounds& bounds = calls.bounds;
+    if (here < bounds.low || here >= bounds.high) return calls.depth < NativeCalls::maxDepth;
+    if (here < calls.lowestStart) return false;
+    const std::uintptr_t floor = bounds.followsLimit ? here : calls.lowestStart;
+    if (!calls.span || floor < calls.floor) {
+        calls.floor = floor;
+        calls.span = bounds.high - floor;
+    }
+    return true;
 }
 
 EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE void nativeDepthError() {
