@@ -178,10 +178,7 @@ class HostCommands:
             self._error(str(exc))
             return
         self._select(result.created)
-        if result.problems:
-            which = (f"{result.problems[0][0]} was" if len(result.problems) == 1
-                     else f"{_count(len(result.problems))} were")
-            self._error(f"{which} not copied into {folder}:\n" + _problems_text(result.problems))
+        self._problems(result.problems, "copied", folder)
         made = (f"{result.created[0]}" if len(result.created) == 1
                 else f"{_count(len(result.created))} into {folder}")
         if result.cancelled:
@@ -190,6 +187,13 @@ class HostCommands:
             self.ui.status(f"{verb} {made}.")
         else:
             self.ui.status(f"Nothing was copied into {folder}.")
+
+    def _problems(self, problems, verb, folder):
+        """One message for what a copy or a move could not carry into `folder`."""
+        if problems:
+            which = (f"{problems[0][0]} was" if len(problems) == 1
+                     else f"{_count(len(problems))} were")
+            self._error(f"{which} not {verb} into {folder}:\n" + _problems_text(problems))
 
     def moveFiles(self, paths, folder):
         """Files dragged onto a folder of the tree (a plain or Shift drag): moved
@@ -213,10 +217,7 @@ class HostCommands:
         for source, target in result.moved:   # "Select Opened File" finds it where it went
             if self.openedFile is not None and self.openedFile.is_relative_to(source):
                 self.openedFile = target / self.openedFile.relative_to(source)
-        if result.problems:
-            which = (f"{result.problems[0][0]} was" if len(result.problems) == 1
-                     else f"{_count(len(result.problems))} were")
-            self._error(f"{which} not moved into {folder}:\n" + _problems_text(result.problems))
+        self._problems(result.problems, "moved", folder)
         made = (f"{result.moved[0][0]} to {result.moved[0][1]}" if len(result.moved) == 1
                 else f"{_count(len(result.moved))} into {folder}")
         if result.cancelled:
