@@ -610,6 +610,7 @@ def test_daemon_thread_inside_a_method_at_exit(run_child, call):
             __hash__ = str.__hash__
 
         target, args = {call}
+        sys.setswitchinterval(1000)  # the interpreter's own crash at exit: see EXIT_MODE
         threading.Thread(target=target, args=args, daemon=True).start()
         entered.wait()
     """)
