@@ -7,6 +7,8 @@ arguments and closures as they were. Panels that are dropped are freed with all
 they hold, and the process does not grow while they come and go.
 """
 import gc
+import itertools
+import os
 import sys
 import weakref
 from pathlib import Path
@@ -373,3 +375,38 @@ def test_sanitizer_run_judges_its_reports(tmp_path, monkeypatch, report, clean):
     folder.mkdir(parents=True)
     (folder / "asan.7").write_text(report)
     assert run_asan.check(tmp_path) is clean
+
+
+def _running(pid):
+    """Whether process `pid` still runs (a zombie has ended)."""
+    try:
+        return Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()[0] != "Z"
+    except FileNotFoundError:
+        return False
+
+
+def test_sanitizer_run_stopped_early_leaves_nothing_to_the_next(tmp_path, monkeypatch):
+    # A run stopped at its time limit ends every process its tests started (a
+    # test's own child that ignores the interrupt too) and says which limit
+    # stopped it; the next run starts from an empty reports folder, and a
+    # test whose folder is there all the same reports into a new one.
+    monkeypatch.syspath_prepend(str(Path(__file__).parent / "sanitizers"))
+    import per_test_logs
+    import run_asan
+    pid = tmp_path / "pid"
+    tests_left_running = ["sh", "-c", f"sleep 600 & echo $! > {pid}; wait"]
+    status, stopped = run_asan.run_pytest(tests_left_running, dict(os.environ), time_limit=5)
+    assert status != 0 and "time limit of 5 s" in stopped and "RELIABILITY_TIMEOUT=" in stopped
+    assert not _running(int(pid.read_text()))
+
+    reports = tmp_path / "reports"
+    earlier = reports / "tests" / "0001-tests_x.py_case"
+    earlier.mkdir(parents=True)
+    (earlier / "asan.7").write_text(SANITIZER_REPORTS["module leak"][0])
+    run_asan.empty_folder(reports)
+    assert run_asan.check(reports)
+    earlier.mkdir(parents=True)  # as a process of the earlier run would make it again
+    monkeypatch.setenv(per_test_logs.LOG_ROOT_VARIABLE, str(reports / "tests"))
+    monkeypatch.setattr(per_test_logs, "_numbers", itertools.count(1))
+    folder = per_test_logs.folder_of(SimpleNamespace(nodeid="tests/x.py::case"))
+    assert folder != earlier and (folder / "test").read_text() == "tests/x.py::case"

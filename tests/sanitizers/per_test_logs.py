@@ -26,10 +26,18 @@ def with_log_path(options, path):
 
 
 def folder_of(item):
+    """A new folder for the reports of `item`'s processes. run_asan.py starts
+    each run from an empty folder; should another run's folder be there all the
+    same, this one takes the next number rather than mix reports or fail."""
     root = Path(os.environ[LOG_ROOT_VARIABLE])
     name = re.sub(r"[^\w.-]+", "_", item.nodeid)[:120]
-    folder = root / f"{next(_numbers):04d}-{name}"
-    folder.mkdir(parents=True)
+    for number in _numbers:
+        folder = root / f"{number:04d}-{name}"
+        try:
+            folder.mkdir(parents=True)
+        except FileExistsError:
+            continue  # another run's
+        break
     folder.chmod(0o1777)  # some scenarios run as an unprivileged user, who logs here too
     (folder / "test").write_text(item.nodeid)
     return folder

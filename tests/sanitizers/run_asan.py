@@ -16,21 +16,31 @@ the run, so that a leak never changes pytest's own exit status:
 - a leak check the sanitizer could not finish fails the run: that process's
   leaks went unchecked.
 
-Each test's processes report into a folder of that test's own (per_test_logs.py).
+Each test's processes report into a folder of that test's own (per_test_logs.py);
+a run starts from an empty reports folder.
+
+pytest and every process its tests start run in a process group of their own,
+which this script ends when the run reaches its time limit (--time-limit, the
+Makefile's RELIABILITY_TIMEOUT) or is itself interrupted or terminated: nothing
+of a stopped run goes on writing reports into the next run's folder. A stopped
+run still judges the reports of the tests that ran, and says what stopped it.
 
 The packaging checks (tests/test_build.py) compile the module afresh with its
 release flags and run pip, CMake and mypy: nothing of the sanitized build is in
 them, and under the sanitizers they take longer than the rest of the suite. A
 run over the whole suite leaves them out; naming the file runs them.
 
-Usage: run_asan.py BUILD_DIR [pytest arguments...]
+Usage: run_asan.py [--time-limit SECONDS] BUILD_DIR [pytest arguments...]
        run_asan.py --check LOG_DIR          (judge existing reports only)
 """
+import contextlib
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
+import time
 import xml.etree.ElementTree as ElementTree
 from pathlib import Path
 
@@ -215,6 +225,79 @@ def check(log_dir):
     return not failures
 
 
+# ------------------------------------------------------------------ the run
+
+# What ends a run early, besides its time limit: an interrupt (Ctrl-C), a
+# terminate, the terminal hanging up.
+ENDING_SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
+# How long pytest has, once interrupted, to stop and write what ran.
+GRACE_SECONDS = 60
+# pytest's exit statuses other than 0 (all passed) and 1 (some failed).
+PYTEST_STATUSES = {2: "was interrupted", 3: "stopped on an internal error", 4: "was called wrongly",
+                   5: "collected no tests"}
+
+
+class Stopped(Exception):
+    """This script got a signal that ends the run."""
+
+
+def _stop(signum, frame):
+    raise Stopped(signal.Signals(signum).name)
+
+
+def end_group(process):
+    """Ends pytest and every process of its group: interrupted first, so that
+    pytest writes what ran; killed when they linger."""
+    group = process.pid
+    with contextlib.suppress(ProcessLookupError, subprocess.TimeoutExpired):
+        os.killpg(group, signal.SIGINT)
+        process.wait(timeout=GRACE_SECONDS)
+    with contextlib.suppress(ProcessLookupError):
+        os.killpg(group, signal.SIGKILL)  # pytest, if it lingers, and what outlived it
+    process.wait()
+    for _ in range(GRACE_SECONDS * 10):  # until the killed are gone
+        try:
+            os.killpg(group, 0)
+        except ProcessLookupError:
+            return
+        time.sleep(0.1)
+
+
+def run_pytest(command, env, time_limit):
+    """pytest's exit status, and what stopped the run early (None when nothing did)."""
+    previous = {signum: signal.signal(signum, _stop) for signum in ENDING_SIGNALS}
+    try:
+        process = subprocess.Popen(command, cwd=ROOT, env=env, process_group=0)
+        stopped = None
+        try:
+            process.wait(timeout=time_limit)
+        except subprocess.TimeoutExpired:
+            stopped = (f"the run reached its time limit of {time_limit:g} s (RELIABILITY_TIMEOUT); "
+                       f"give it more with `make asan RELIABILITY_TIMEOUT=<seconds>`")
+        except Stopped as got:
+            stopped = f"the run got {got} and was stopped"
+        for signum in ENDING_SIGNALS:
+            signal.signal(signum, signal.SIG_IGN)  # the group is ended whatever comes meanwhile
+        if process.returncode is None:
+            end_group(process)
+        return process.returncode, stopped
+    finally:
+        for signum, handler in previous.items():
+            signal.signal(signum, handler)
+
+
+def empty_folder(log_dir):
+    """The reports folder, emptied of an earlier run's reports."""
+    try:
+        shutil.rmtree(log_dir)
+    except FileNotFoundError:
+        pass
+    except OSError as error:
+        sys.exit(f"run_asan: cannot empty {log_dir} of an earlier run's reports: {error}")
+    log_dir.mkdir(parents=True)
+    log_dir.chmod(0o1777)  # tests run some scenarios as an unprivileged user, who logs here too
+
+
 def test_counts(junit):
     """(tests run, failed, errors, skipped) from pytest's JUnit XML."""
     if not junit.exists():
@@ -227,13 +310,14 @@ def test_counts(junit):
 def main(argv):
     if len(argv) >= 2 and argv[0] == "--check":
         return 0 if check(argv[1]) else 1
+    time_limit = None
+    if len(argv) >= 2 and argv[0] == "--time-limit":
+        time_limit, argv = float(argv[1]), argv[2:]
     if not argv:
         sys.exit(__doc__)
     build = Path(argv[0]).resolve()
     log_dir = build / "sanitizer-reports"
-    shutil.rmtree(log_dir, ignore_errors=True)
-    log_dir.mkdir(parents=True)
-    log_dir.chmod(0o1777)  # tests run some scenarios as an unprivileged user, who logs here too
+    empty_folder(log_dir)
     junit = log_dir / "junit.xml"
     env = sanitizer_environment(log_dir)
     env["PYTHONPATH"] = f"{build}:{ROOT / 'host'}:{HERE}"
@@ -242,14 +326,18 @@ def main(argv):
     if not any((ROOT / arg.split("::")[0]).exists() for arg in argv[1:] if not arg.startswith("-")):
         command.append(f"--ignore={PACKAGING_TESTS}")
     print("run_asan:", " ".join(command), flush=True)
-    status = subprocess.run(command, cwd=ROOT, env=env).returncode
+    status, stopped = run_pytest(command, env, time_limit)
     counts = test_counts(junit)
     if counts:
         print("run_asan: %d tests under the sanitizers: %d failed, %d errors, %d skipped" % counts)
     clean = check(log_dir)
-    if status != 0:
-        print(f"run_asan: pytest exited with status {status}", file=sys.stderr)
-    return 0 if status == 0 and clean else 1
+    if stopped:
+        print(f"run_asan: stopped early: {stopped}; the reports above are those of the tests that ran",
+              file=sys.stderr)
+    elif status != 0:
+        why = PYTEST_STATUSES.get(status, "had failing tests" if status == 1 else "ended on a signal")
+        print(f"run_asan: pytest {why} (exit status {status})", file=sys.stderr)
+    return 0 if status == 0 and clean and not stopped else 1
 
 
 if __name__ == "__main__":
