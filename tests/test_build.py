@@ -164,6 +164,24 @@ def test_module_from_a_file_location_finds_the_library_beside_it(build_folder, t
     assert done.stdout.split("\n")[-2] == str([str(folder / MODEL_CALLS_FILE)] if used else [])
 
 
+@pytest.mark.parametrize("name, found", [("host-python", True), ("no-such-python", False)])
+def test_cmake_looks_up_a_bare_interpreter_name_on_path(tmp_path, name, found):
+    # As `-DPython3_EXECUTABLE=python3.12` is typed: a name only this PATH holds,
+    # so that no other interpreter found by other means can pass for it.
+    commands = tmp_path / "bin"
+    commands.mkdir()
+    (commands / "host-python").symlink_to(PYTHON)
+    done = subprocess.run(["cmake", "-S", ROOT, "-B", tmp_path / "build", f"-DPython3_EXECUTABLE={name}",
+                           "-DEXPLORERVIEW_TOOLKIT_CALLS=OFF"], cwd=tmp_path, capture_output=True, text=True,
+                          env=tool_environment(PATH=f"{commands}{os.pathsep}{os.environ['PATH']}"))
+    if found:
+        assert done.returncode == 0, done.stderr
+        cache = (tmp_path / "build" / "CMakeCache.txt").read_text()
+        assert f"Python3_EXECUTABLE:FILEPATH={commands / 'host-python'}\n" in cache
+    else:
+        assert done.returncode != 0 and "no-such-python: no such program on PATH" in done.stderr, done.stderr
+
+
 def test_cmake_install_places_module_in_plugin_package(host_install, build_folder):
     # Beside the host's __init__.py, no __init__.pyi of ours: it would hide the
     # host's package from type checkers.
