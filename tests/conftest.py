@@ -2,6 +2,8 @@
 host for the constructors, temporary folder trees, and waiting for a file
 system model to list a folder."""
 import os
+import shutil
+import subprocess
 from pathlib import Path
 
 import pytest
@@ -261,3 +263,80 @@ def constructor_calls(monkeypatch, explorerview):
         return list(log)
 
     return lambda name, *args: (construct(explorerview, name, args), construct(reference, name, args))
+
+
+# ---------------------------------------------------------------- packaging tools
+# The wheel, the venv it is installed into and pyright are made once per run:
+# the build and the README's checker set-ups both use them.
+
+ROOT = Path(__file__).resolve().parents[1]
+PYTHON = "/usr/bin/python3.11"
+
+
+def run(command, **kwargs):
+    """Run a tool; its output is shown when it fails."""
+    done = subprocess.run([str(part) for part in command], capture_output=True, text=True, **kwargs)
+    assert done.returncode == 0, f"{command} failed:\n{done.stdout}\n{done.stderr}"
+    return done
+
+
+def clean_environment(**extra):
+    """The environment without the build folder on the path: each layout is
+    looked at on its own."""
+    env = {key: value for key, value in os.environ.items() if key != "PYTHONPATH"}
+    env.update(extra)
+    return env
+
+
+def tool_environment(**extra):
+    """For compilers, pip and CMake: without the sanitizer runtimes that
+    `make asan` preloads into every process (they are meant for the module)."""
+    env = clean_environment(**extra)
+    for name in ("LD_PRELOAD", "ASAN_OPTIONS", "UBSAN_OPTIONS", "PYTHONMALLOC"):
+        env.pop(name, None)
+    return env
+
+
+@pytest.fixture(scope="session")
+def wheel(tmp_path_factory):
+    """The wheel `python3 -m build --wheel --no-isolation` makes of a copy of the project."""
+    work = tmp_path_factory.mktemp("wheel")
+    source = work / "source"
+    shutil.copytree(ROOT, source, ignore=shutil.ignore_patterns(
+        ".git", "build", "build-*", "_skbuild", "dist", "*.egg-info", "__pycache__", ".hypothesis"))
+    run([PYTHON, "-m", "build", "--wheel", "--no-isolation", "--outdir", work / "dist"], cwd=source,
+        env=tool_environment(CMAKE_BUILD_PARALLEL_LEVEL="2"))
+    (wheel,) = (work / "dist").glob("*.whl")
+    return wheel
+
+
+@pytest.fixture(scope="session")
+def wheel_venv(wheel, tmp_path_factory):
+    """A fresh `venv --system-site-packages` with the wheel installed by pip."""
+    venv = tmp_path_factory.mktemp("venv")
+    run([PYTHON, "-m", "venv", "--system-site-packages", "--without-pip", venv], env=tool_environment())
+    run([venv / "bin" / "python", "-m", "pip", "install", "--no-index", "--no-deps",
+         "--disable-pip-version-check", wheel], env=tool_environment())
+    return venv
+
+
+PYRIGHT = "1.1.414"
+
+
+@pytest.fixture(scope="session")
+def pyright():
+    """pyright from the npm registry, kept in the user's cache between runs;
+    a skip where Node or the registry cannot be reached."""
+    npm = shutil.which("npm")
+    if not npm or not shutil.which("node"):
+        pytest.skip("pyright needs Node and npm, not installed here")
+    cache = Path(os.environ.get("XDG_CACHE_HOME") or Path.home() / ".cache") / "explorerview-tests"
+    folder = cache / f"pyright-{PYRIGHT}"
+    program = folder / "node_modules" / ".bin" / "pyright"
+    if not program.exists():
+        done = subprocess.run([npm, "install", "--prefix", folder, "--no-audit", "--no-fund",
+                               "--fetch-retries=1", "--fetch-timeout=60000", f"pyright@{PYRIGHT}"],
+                              capture_output=True, text=True, env=tool_environment(), timeout=600)
+        if done.returncode != 0:
+            pytest.skip(f"npm could not install pyright@{PYRIGHT}: {done.stderr.strip()[-300:]}")
+    return program

@@ -17,38 +17,15 @@ from pathlib import Path
 
 import pytest
 
+from conftest import PYTHON, clean_environment, run, tool_environment
+
 ROOT = Path(__file__).resolve().parents[1]
 HOST = ROOT / "host"
-PYTHON = "/usr/bin/python3.11"
 MODULE_FILE = "explorerview.cpython-311-x86_64-linux-gnu.so"
 # The library of the toolkit's own model calls, beside the module where the build has it.
 MODEL_CALLS_FILE = "libexplorerview-qt.so"
 # The host's own plug-in package, as `cmake --install` finds it.
 HOST_PACKAGE_INIT = '"""The host\'s workspace plug-in package."""\nHOST_VERSION = "2.1"\n'
-
-
-def run(command, **kwargs):
-    """Run a tool; its output is shown when it fails."""
-    done = subprocess.run([str(part) for part in command], capture_output=True, text=True, **kwargs)
-    assert done.returncode == 0, f"{command} failed:\n{done.stdout}\n{done.stderr}"
-    return done
-
-
-def clean_environment(**extra):
-    """The environment without the build folder on the path: each layout is
-    looked at on its own."""
-    env = {key: value for key, value in os.environ.items() if key != "PYTHONPATH"}
-    env.update(extra)
-    return env
-
-
-def tool_environment(**extra):
-    """For compilers, pip and CMake: without the sanitizer runtimes that
-    `make asan` preloads into every process (they are meant for the module)."""
-    env = clean_environment(**extra)
-    for name in ("LD_PRELOAD", "ASAN_OPTIONS", "UBSAN_OPTIONS", "PYTHONMALLOC"):
-        env.pop(name, None)
-    return env
 
 
 @pytest.fixture(scope="module")
@@ -67,29 +44,6 @@ def host_install(build_folder, tmp_path_factory):
     (prefix / "Tavro_Workspace" / "__init__.py").write_text(HOST_PACKAGE_INIT)
     run(["cmake", "--install", build_folder, "--prefix", prefix], env=tool_environment())
     return prefix
-
-
-@pytest.fixture(scope="module")
-def wheel(tmp_path_factory):
-    """The wheel `python3 -m build --wheel --no-isolation` makes of a copy of the project."""
-    work = tmp_path_factory.mktemp("wheel")
-    source = work / "source"
-    shutil.copytree(ROOT, source, ignore=shutil.ignore_patterns(
-        ".git", "build", "build-*", "_skbuild", "dist", "*.egg-info", "__pycache__", ".hypothesis"))
-    run([PYTHON, "-m", "build", "--wheel", "--no-isolation", "--outdir", work / "dist"], cwd=source,
-        env=tool_environment(CMAKE_BUILD_PARALLEL_LEVEL="2"))
-    (wheel,) = (work / "dist").glob("*.whl")
-    return wheel
-
-
-@pytest.fixture(scope="module")
-def wheel_venv(wheel, tmp_path_factory):
-    """A fresh `venv --system-site-packages` with the wheel installed by pip."""
-    venv = tmp_path_factory.mktemp("venv")
-    run([PYTHON, "-m", "venv", "--system-site-packages", "--without-pip", venv], env=tool_environment())
-    run([venv / "bin" / "python", "-m", "pip", "install", "--no-index", "--no-deps",
-         "--disable-pip-version-check", wheel], env=tool_environment())
-    return venv
 
 
 # ------------------------------------------------------------------ build folder and cmake --install
@@ -342,28 +296,6 @@ version: str = Tavro_Workspace.HOST_VERSION
 README_BLOCKS = re.findall(r"^```(ini|json)\n(.*?)^```", (ROOT / "README.md").read_text(), re.M | re.S)
 [MYPY_CONFIG] = [body for language, body in README_BLOCKS if language == "ini"]
 [PYRIGHT_CONFIG] = [json.loads(body) for language, body in README_BLOCKS if language == "json"]
-PYRIGHT = "1.1.414"
-
-
-@pytest.fixture(scope="module")
-def pyright():
-    """pyright from the npm registry, kept in the user's cache between runs;
-    a skip where Node or the registry cannot be reached."""
-    npm = shutil.which("npm")
-    if not npm or not shutil.which("node"):
-        pytest.skip("pyright needs Node and npm, not installed here")
-    cache = Path(os.environ.get("XDG_CACHE_HOME") or Path.home() / ".cache") / "explorerview-tests"
-    folder = cache / f"pyright-{PYRIGHT}"
-    program = folder / "node_modules" / ".bin" / "pyright"
-    if not program.exists():
-        done = subprocess.run([npm, "install", "--prefix", folder, "--no-audit", "--no-fund",
-                               "--fetch-retries=1", "--fetch-timeout=60000", f"pyright@{PYRIGHT}"],
-                              capture_output=True, text=True, env=tool_environment(), timeout=600)
-        if done.returncode != 0:
-            pytest.skip(f"npm could not install pyright@{PYRIGHT}: {done.stderr.strip()[-300:]}")
-    return program
-
-
 @pytest.mark.parametrize("checker", ["mypy", "pyright", "mypy, no toolkit"])
 @pytest.mark.parametrize("layout", ["wheel in a venv", "cmake --install into the host's package"])
 def test_type_checkers_find_nothing_in_a_typed_host(request, tmp_path, tmp_path_factory, wheel_venv,

@@ -3,8 +3,8 @@
 Every `make` command, in a block or inline, must parse and name real targets
 (`make -n`), and the tests it selects with ARGS must exist. Shell lines that
 run Python or cmake and every Python block that uses the project run for real;
-any other shell line must parse and name an installed program. The mypy
-configuration runs as the README gives it, with the README's command.
+any other shell line must parse and name an installed program. The mypy and
+pyright set-ups run as the README gives them, with the README's commands.
 """
 import os
 import re
@@ -23,6 +23,8 @@ ASSIGNMENT = re.compile(r"^\w+=")
 # Making a venv, installing into it and building the wheel compile the module a
 # minute each: tests/test_build.py does them once per run in a temporary folder.
 PACKAGING = re.compile(r"-m (venv|pip install|build)\b")
+# The type checkers' commands run on a script of their own: test_type_checker_runs_as_written.
+CHECKS = re.compile(r"-m mypy\b|^npx ")
 
 
 def _blocks(language):
@@ -101,7 +103,8 @@ def test_make_command_parses_and_selects_tests(command):
 
 
 @pytest.mark.parametrize("command, session, output", [
-    pytest.param(*line, id=line[0]) for line in _shell_lines() if _program(line[0]) != "make"])
+    pytest.param(*line, id=line[0]) for line in _shell_lines()
+    if _program(line[0]) != "make" and not CHECKS.search(line[0])])
 def test_shell_command_works(built, tmp_path, command, session, output):
     command = re.sub(r"\bDIR\b", shlex.quote(str(tmp_path / "prefix")), command)
     if PACKAGING.search(command) or not re.search(r"python|cmake", _program(command)):
@@ -134,8 +137,14 @@ def test_python_block_runs(built, tmp_path, number):
     assert run.returncode == 0, run.stderr
 
 
-# The README's mypy configuration names this project's folder by a placeholder.
+# The README names this project's folder, the venv pip installs into and
+# pyright's folder by placeholders.
 PROJECT_PLACEHOLDER = "/path/to/explorerview"
+VENV_PLACEHOLDER = "~/venvs/ide"
+PYRIGHT_PLACEHOLDER = "~/tools/pyright"
+# The build folder in a configuration's search path, which the README says to
+# leave out when the panel is pip-installed.
+BUILD_ENTRY = re.compile(r'[:,] *"?/path/to/explorerview/build"?')
 # Host code calling into the untyped services and toolkit, which strict mode
 # takes as they are.
 HOST_CALLS = """
@@ -151,25 +160,51 @@ tavro.commands.register("Nodra.openFile", opened)
 QVBox(panel)
 print(tavro.workspace.workingFolder())
 """
+CHECKERS = {
+    # checker: (configuration block, its file, what picks the checker's command lines)
+    "mypy": ("ini", "mypy.ini", lambda command: " -m mypy " in command),
+    "pyright": ("json", "pyrightconfig.json", lambda command: _program(command) == "npx"),
+}
+# Each layout by the interpreter its command names.
+LAYOUTS = {"make build": "/usr/bin/python3.11", "pip install": f"{VENV_PLACEHOLDER}/bin/python"}
 
 
-@pytest.mark.parametrize("misspelt", [False, True], ids=["correct code passes", "a misspelt method is reported"])
-def test_mypy_runs_as_written(built, tmp_path, misspelt):
-    [config] = _blocks("ini")
-    [command] = re.findall(r"`(\S*python\S* -m mypy [^`]*)`", TEXT)
+@pytest.mark.parametrize("misspelt", [False, True], ids=["correct code passes", "a misspelt method is an error"])
+@pytest.mark.parametrize("layout", LAYOUTS)
+@pytest.mark.parametrize("checker", CHECKERS)
+def test_type_checker_runs_as_written(request, built, tmp_path, tmp_path_factory, checker, layout, misspelt):
+    language, config_file, picks = CHECKERS[checker]
+    [config] = _blocks(language)
+    [command] = [command for command, _, _ in _shell_lines()
+                 if picks(command) and LAYOUTS[layout] in shlex.split(command)]
+    if layout == "pip install":
+        config, left_out = BUILD_ENTRY.subn("", config)
+        assert left_out == 1, f"the README's {config_file} names no build folder to leave out"
+        venv = request.getfixturevalue("wheel_venv")
+        command = command.replace(VENV_PLACEHOLDER, str(venv))
+    if checker == "pyright":
+        command = command.replace(PYRIGHT_PLACEHOLDER, str(request.getfixturevalue("pyright").parents[2]))
     *command, script = shlex.split(command)
     code = _blocks("python")[0].replace("panel.setWorkingFolder(None)", HOST_CALLS)
     if misspelt:
         code = code.replace("panel.setWorkingFolder(project)", "panel.setWorkingFoldr(project)")
-    (tmp_path / "mypy.ini").write_text(config.replace(PROJECT_PLACEHOLDER, str(REPO)))
+    (tmp_path / config_file).write_text(config.replace(PROJECT_PLACEHOLDER, str(REPO)))
     (tmp_path / script).write_text(code)
-    # From an empty folder, with none of the search paths the README does not set.
+    # From an empty folder, with none of the search paths the README does not
+    # set; mypy's cache, outside it, is shared by the runs of one layout.
     environment = {k: v for k, v in os.environ.items() if k not in ("PYTHONPATH", "MYPYPATH")}
+    environment["MYPY_CACHE_DIR"] = str(tmp_path_factory.getbasetemp() / f"mypy-cache-{layout}")
     run = subprocess.run(command + [script], cwd=tmp_path, env=environment,
                          capture_output=True, text=True, timeout=600)
-    if misspelt:
+    errors = [line for line in run.stdout.splitlines() if re.search(r"\berror:", line)]
+    if not misspelt:
+        assert run.returncode == 0 and not errors, run.stdout + run.stderr
+    elif checker == "mypy":
         assert run.returncode == 1 and re.search(
             r'has no attribute "setWorkingFoldr".*\[attr-defined\]', run.stdout), run.stdout
         assert "Found 1 error" in run.stdout, run.stdout
     else:
-        assert run.returncode == 0 and run.stdout.startswith("Success"), run.stdout + run.stderr
+        # An error of its own, not only "unknown": the panel's type is known.
+        assert run.returncode == 1 and 'Cannot access attribute "setWorkingFoldr" for class "ExplorerView"' \
+            in run.stdout, run.stdout
+        assert all("setWorkingFoldr" in line for line in errors), run.stdout
