@@ -308,6 +308,7 @@ class Observer:
         self.prompts = []
         self.answer = None       # text for the next prompt; None cancels it
         self.step = "starting"   # what the check is doing, for escaped exceptions
+        self.escapes = set()     # the steps something escaped from
         self._restore = []
         self._replace(tavro.commands, "execute", self._execute)
         self._replace(tavro.window, "showTextInputBox", self._showTextInputBox)
@@ -328,7 +329,8 @@ class Observer:
 
     def escaped(self, exc_type, exc, tb):
         """sys.excepthook: PyQt hands it what escapes a slot instead of aborting."""
-        self.findings.check(False, f"{describe(exc)} escaped into Qt during {self.step}; {ABORTS}")
+        self.escapes.add(self.step)
+        self.findings.check(False, f"{self.step}: {describe(exc)} escaped into Qt; {ABORTS}")
 
     def _execute(self, id, *args):
         self.commands.append((id, args))
@@ -493,6 +495,13 @@ class Drive:
                                    "the panel's tree shows no rows of its working folder "
                                    "(Kelpa.QFileSystemModel, Kelpa.QTreeView)")
 
+    def expect(self, met, line):
+        """A point of the running step; where something escaped from that step,
+        its line already says why the rest went wrong."""
+        if self.observer.step in self.observer.escapes:
+            return met
+        return self.findings.check(met, line)
+
     def path(self, name):
         return self.project / name if name else None
 
@@ -512,12 +521,12 @@ class Drive:
         ran = wait_until(lambda: self.observer.commands[before:], SETTLE)
         expected = f"{id}({shown(self.base, list(args))[1:-1]})"
         got = ", ".join(f"{i}({shown(self.base, list(a))[1:-1]})" for i, a in ran) or "no command"
-        return self.findings.check((id, tuple(args)) in ran, f"{what} ran {got}; expected {expected}")
+        return self.expect((id, tuple(args)) in ran, f"{what} ran {got}; expected {expected}")
 
     def open_folder_button(self):
         from PyQt6.QtWidgets import QAbstractButton
         buttons = [b for b in self.panel.findChildren(QAbstractButton) if "Open Folder" in b.text()]
-        if self.findings.check(bool(buttons), "the panel shows no Open Folder button while no "
+        if self.expect(bool(buttons), "the panel shows no Open Folder button while no "
                                               "folder is open (Kelpa.QStacked, Kelpa.QPushButton)"):
             self.command("the Open Folder button", buttons[0].click, "Nodra.openFolder")
 
@@ -528,7 +537,7 @@ class Drive:
         if callable(getattr(workspace, "setWorkingFolder", None)):
             workspace.setWorkingFolder(self.project)
         folder = workspace.workingFolder()
-        self.findings.check(isinstance(folder, Path), (
+        self.expect(isinstance(folder, Path), (
             f"tavro.workspace.workingFolder() returns {type(folder).__name__} once "
             f"{self.project} is open; the panel joins names to it as a Path (New with "
             "nothing selected)"))
@@ -548,7 +557,7 @@ class Drive:
         kept = clipboard.text()
         self.observer.step = "Copy Path"
         panel._copyPathAction.trigger()
-        self.findings.check(wait_until(lambda: clipboard.text() == str(notes)),
+        self.expect(wait_until(lambda: clipboard.text() == str(notes)),
                             "Copy Path does not put the selected path on the clipboard "
                             "(Kelpa.QApplication.clipboard, Kelpa.QClipboard)")
         clipboard.setText(kept)
@@ -564,12 +573,12 @@ class Drive:
         src = self.tree.currentIndex()
         self.observer.step = "Expand Selected"
         panel._expandSelectedAction.trigger()
-        self.findings.check(wait_until(lambda: self.tree.isExpanded(src)),
+        self.expect(wait_until(lambda: self.tree.isExpanded(src)),
                             "Expand Selected leaves the selected folder closed "
                             "(Kelpa.QTreeView.expandRecursively)")
         self.observer.step = "Collapse all"
         panel._collapseAllAction.trigger()
-        self.findings.check(wait_until(lambda: not self.tree.isExpanded(src)),
+        self.expect(wait_until(lambda: not self.tree.isExpanded(src)),
                             "Collapse all leaves a folder open (Kelpa.QTreeView.collapseAll)")
 
     def menus(self):
@@ -584,7 +593,7 @@ class Drive:
             self.observer.step = f"opening the {name}"
             open_it()
             menu = wait_until(lambda: QApplication.activePopupWidget())
-            if not self.findings.check(isinstance(menu, QMenu),
+            if not self.expect(isinstance(menu, QMenu),
                                        f"the panel's {name} does not open "
                                        "(Kelpa.QRoundMenu's popup and show)"):
                 continue
@@ -593,7 +602,7 @@ class Drive:
                 texts.add(action_name(entry))
                 texts.update(action_name(a) for a in (entry.menu().actions() if entry.menu() else []))
             missing = [text for text in expected[name] if text not in texts]
-            self.findings.check(not missing, f"the panel's {name} does not show "
+            self.expect(not missing, f"the panel's {name} does not show "
                                              f"{', '.join(missing)} (Kelpa.QRoundMenu)")
             menu.hide()
 
