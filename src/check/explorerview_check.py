@@ -384,18 +384,17 @@ class Observer:
             QTimer.singleShot(20, lambda: self._answer(prompt, answer, shown_before, tries - 1))
 
     def prompted(self, since, answer):
-        """Judge the prompt the last step showed; True when the panel's callback ran."""
-        if len(self.prompts) <= since:
-            return False
+        """Judge the prompt the last step showed; True when the panel's callback
+        ran with the answer confirmed, so that the command it runs can be judged."""
         prompt = self.prompts[since]
         if not wait_until(lambda: prompt.calls):
-            met = self.findings.check(False, (
+            self.findings.check(False, (
                 "tavro.window.showTextInputBox does not call then once its dialog is confirmed"
                 if prompt.dialog is not None else
                 "tavro.window.showTextInputBox shows no dialog with a text field the check could "
                 "answer, and does not call then"))
             prompt.then(answer, True)   # on with the command, as if the user had answered
-            return met
+            return True
         args = prompt.calls[0]
         if len(args) != 2:
             return self.findings.check(False, (
@@ -517,7 +516,11 @@ class Drive:
         self.observer.answer = answer
         run()
         if answer is not None:
-            self.observer.prompted(prompts, answer)
+            if len(self.observer.prompts) == prompts:
+                return self.expect(False, f"{what} asked nothing; expected a prompt through "
+                                          "tavro.window.showTextInputBox")
+            if not self.observer.prompted(prompts, answer):
+                return False
         ran = wait_until(lambda: self.observer.commands[before:], SETTLE)
         expected = f"{id}({shown(self.base, list(args))[1:-1]})"
         got = ", ".join(f"{i}({shown(self.base, list(a))[1:-1]})" for i, a in ran) or "no command"
