@@ -24,6 +24,8 @@ HOST = ROOT / "host"
 MODULE_FILE = "explorerview.cpython-311-x86_64-linux-gnu.so"
 # The library of the toolkit's own model calls, beside the module where the build has it.
 MODEL_CALLS_FILE = "libexplorerview-qt.so"
+# The host check, shipped beside the module wherever it goes.
+CHECK_FILE = "explorerview_check.py"
 # The host's own plug-in package, as `cmake --install` finds it.
 HOST_PACKAGE_INIT = '"""The host\'s workspace plug-in package."""\nHOST_VERSION = "2.1"\n'
 
@@ -140,7 +142,8 @@ def test_cmake_install_places_module_in_plugin_package(host_install, build_folde
     # Beside the host's __init__.py, no __init__.pyi of ours: it would hide the
     # host's package from type checkers.
     installed = sorted(p.name for p in (host_install / "Tavro_Workspace").iterdir())
-    assert installed == sorted(["__init__.py", MODULE_FILE, "explorerview.pyi", *model_calls(build_folder)])
+    assert installed == sorted(["__init__.py", MODULE_FILE, "explorerview.pyi", CHECK_FILE,
+                                *model_calls(build_folder)])
     assert (host_install / "Tavro_Workspace" / "__init__.py").read_text() == HOST_PACKAGE_INIT
 
 
@@ -151,6 +154,7 @@ def test_wheel_holds_the_module_and_its_stubs(wheel, build_folder):
     # The package stays a namespace the host owns: no __init__.py of ours, and
     # the marker that type checkers need sits in a partial stub package beside it.
     assert names == {f"Tavro_Workspace/{MODULE_FILE}", "Tavro_Workspace/explorerview.pyi",
+                     f"Tavro_Workspace/{CHECK_FILE}",
                      *(f"Tavro_Workspace/{name}" for name in model_calls(build_folder)),
                      "Tavro_Workspace/__init__.pyi", "Tavro_Workspace-stubs/explorerview.pyi",
                      "Tavro_Workspace-stubs/py.typed"}
@@ -172,6 +176,10 @@ print("ok")
     done = run([wheel_venv / "bin" / "python", "-c", script], cwd=tmp_path,
                env=clean_environment(PYTHONPATH=str(HOST), QT_QPA_PLATFORM="offscreen"))
     assert done.stdout.split()[-1] == "ok"
+    # The host check comes with the installed panel, run as the README says.
+    done = run([wheel_venv / "bin" / "python", "-m", "Tavro_Workspace.explorerview_check", "--path", HOST],
+               cwd=tmp_path, env=clean_environment())
+    assert done.stdout.startswith("host meets the panel's contract: ")
 
 
 # ------------------------------------------------------------------ editors and type checkers
