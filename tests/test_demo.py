@@ -278,7 +278,8 @@ def test_a_drop_copies_like_paste_and_says_so(qtbot, panel_host):
     for name, content in expected:
         (root / "a.txt").write_text(content)
         assert drop_on(view, index_of("dest"), [root / "a.txt"], keys="Ctrl")
-        qtbot.waitUntil(lambda: ui.notes[-1:] == [("status", f"Copied {dest / name}.")])
+        qtbot.waitUntil(lambda: ui.notes[-1:] == [
+            ("status", f"Copied {root / 'a.txt'} to {dest / name}.")])
     assert tree_of(dest) == {name: content.encode() for name, content in expected}
     # A drag that ends where it began is a slip: onto a sibling (into the
     # items' own folder) or a folder onto itself copies nothing; from a mixed
@@ -304,7 +305,8 @@ def test_a_shift_drop_moves_after_asking_and_never_overwrites(qtbot, panel_host,
     commands.openedFile = root / "pkg" / "sub" / "x.py"
     before = tree_of(root)
     assert drop_on(view, index_of("dest"), [root / "a.txt", root / "pkg"], keys="Shift")
-    question = f"Move these 2 items into {dest}?\n{root / 'a.txt'}\n{root / 'pkg'}"
+    # The question names the free name an item takes where its own is taken.
+    question = f"Move these 2 items into {dest}?\n{root / 'a.txt'} (as \"a (copy).txt\")\n{root / 'pkg'}"
     qtbot.waitUntil(lambda: ("confirm", question) in ui.notes)
     if not agree:
         qtbot.wait(50)
@@ -1095,7 +1097,8 @@ def test_demo_under_x_paints_icons_opens_from_the_keyboard_and_says_what_it_copi
         move = lambda name: [f"Moved {root / name} to {root / 'src' / name}.",
                              [f"Move {root / name} into {root / 'src'}?"]]
         assert seen["drags"] == {"main.py": move("main.py"),
-                                 "notes.txt": [f"Copied {root / 'src' / 'notes.txt'}.", []],
+                                 "notes.txt": [f"Copied {root / 'notes.txt'} to "
+                                               f"{root / 'src' / 'notes.txt'}.", []],
                                  "README.md": move("README.md")}
         assert sorted(os.listdir(root)) == ["notes.txt", "src"]
         assert sorted(os.listdir(root / "src")) == ["README.md", "main.py", "notes.txt", "x.py"]
