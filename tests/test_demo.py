@@ -202,6 +202,37 @@ def test_paste_command_problems(host, folder_tree, copied, folder, message):
     assert (root / "x.txt").read_text() == "x"
 
 
+@pytest.mark.parametrize("typed", ["../B", "{root}/B", "{root}/A-b", "/"])
+@pytest.mark.parametrize("command", ["Nodra.pasteFiles", "Nodra.dropFiles", "Nodra.moveFiles"])
+def test_nothing_is_copied_or_moved_outside_the_working_folder(host, folder_tree, command, typed):
+    # Only the working folder's tree is on screen: what lands elsewhere would
+    # be selected and acted on unseen.
+    services, ui, commands = host
+    root = folder_tree({"A/a1.txt": "a", "B/": None, "A-b/": None}).resolve()
+    commands.setWorkingFolder(root / "A")
+    services.commands.execute("Nodra.copyFiles", [root / "A" / "a1.txt"])
+    before = tree_of(root)
+    folder = Path(typed.format(root=root))
+    args = (folder,) if command == "Nodra.pasteFiles" else ([root / "A" / "a1.txt"], folder)
+    services.commands.execute(command, *args)
+    doing, done = {"Nodra.pasteFiles": ("paste into", "copied"),
+                   "Nodra.dropFiles": ("drop into", "copied"),
+                   "Nodra.moveFiles": ("move into", "moved")}[command]
+    where = os.path.normpath(root / "A" / folder)
+    assert errors_of(services) == [f"Cannot {doing} {where}: it is outside the working folder "
+                                   f"{root / 'A'}, and nothing was {done}."]
+    assert tree_of(root) == before
+    assert [call for call in ui.thePanel.calls if call[0] == "select"] == []
+
+
+@pytest.mark.parametrize("command", ["Nodra.copyFiles", "Nodra.deleteFiles"])
+def test_nothing_selected_is_said_in_the_status_line(host, command):
+    services, ui, _ = host
+    services.commands.execute(command, [])
+    verb = "copy" if command == "Nodra.copyFiles" else "delete"
+    assert (ui.notes, errors_of(services)) == ([("status", f"Nothing selected to {verb}.")], [])
+
+
 @pytest.mark.parametrize("cwd", ["working folder", "elsewhere"])
 @pytest.mark.parametrize("typed", ["docs", "./docs", "sub/../docs", "~/docs"])
 def test_paste_into_a_relative_folder_means_the_working_folder(host, folder_tree, monkeypatch,
@@ -476,6 +507,26 @@ def test_new_refuses_bad_names(host, folder_tree, name, message):
     assert not Path(f"{root}-b").exists()
 
 
+@pytest.mark.parametrize("command", ["Nodra.newFile", "Nodra.newFolder"])
+@pytest.mark.parametrize("moved", ["working folder", "parent", "grandparent"])
+def test_new_never_makes_the_working_folder_again(host, folder_tree, command, moved):
+    # Moved away behind the window's back, the working folder (or one above
+    # it) is not made anew to hold a new item: the tree would show stale rows
+    # beside it.
+    services, ui, _ = host
+    root = folder_tree({"g1/p2/D/d1.txt": ""})
+    folder = root / "g1" / "p2" / "D"
+    services.workspace.setWorkingFolder(folder)
+    gone = {"working folder": folder, "parent": folder.parent, "grandparent": folder.parent.parent}
+    os.rename(gone[moved], gone[moved].with_name("away"))
+    before = tree_of(root)
+    services.commands.execute(command, folder / "sub" / "ghost")
+    assert errors_of(services) == [f"Cannot create {folder / 'sub' / 'ghost'}: the working folder "
+                                   f"{folder} no longer exists (deleted or moved), and nothing "
+                                   f"was created."]
+    assert tree_of(root) == before and ui.thePanel.calls == []
+
+
 @pytest.mark.parametrize("command, name, is_dir, made", [
     ("Nodra.newFile", "notes.txt", False, ""),
     ("Nodra.newFile", "sub/notes.txt", False, " and the folder {root}/sub to hold it"),
@@ -609,25 +660,30 @@ def test_an_opened_folder_says_it_loads_until_it_has_loaded(qtbot, demo_window, 
         assert window.windowTitle() == f"{folder.name} - Tavro"
 
 
-@pytest.mark.parametrize("then", ["folder deleted", "folder moved", "file deleted", "file changed",
+@pytest.mark.parametrize("then", ["folder deleted", "folder moved", "parent moved",
+                                  "grandparent moved", "file deleted", "file changed",
                                   "other folder", "parent folder"])
 def test_the_window_lets_go_of_what_is_gone(qtbot, demo_window, folder_tree, then):
     # The viewer shows a file only while it is there and in the folder shown;
-    # a working folder removed behind the panel's back is said and let go.
+    # a working folder removed behind the panel's back, or moved away with a
+    # folder above it, is said and let go.
     services, window, commands = demo_window
-    root = folder_tree({"a/notes.txt": "one", "b/": None}).resolve()
-    folder, notes = root / "a", root / "a" / "notes.txt"
+    root = folder_tree({"g1/p2/a/notes.txt": "one", "g1/p2/a/two.txt": "", "b/": None}).resolve()
+    folder = root / "g1" / "p2" / "a"
+    notes = folder / "notes.txt"
     panel = window.panel()
     commands.setWorkingFolder(folder)
     settled(qtbot, window)
     services.commands.execute("Nodra.openFile", notes)
     panel.select([notes])
     assert window.viewer.text.toPlainText() == "one"
-    if then.startswith("folder"):
-        if then == "folder deleted":
+    if then.startswith("folder") or then.endswith("moved"):
+        moved = {"folder moved": folder, "parent moved": folder.parent,
+                 "grandparent moved": folder.parent.parent}.get(then)
+        if moved is None:
             shutil.rmtree(folder)
         else:
-            os.rename(folder, root / "elsewhere")
+            os.rename(moved, moved.with_name("elsewhere"))
         qtbot.waitUntil(lambda: "no longer exists" in window.statusBar().currentMessage())
         assert window.statusBar().currentMessage() == (
             f"{folder} no longer exists (deleted or moved); open a folder to go on.")
@@ -637,6 +693,14 @@ def test_the_window_lets_go_of_what_is_gone(qtbot, demo_window, folder_tree, the
         assert not panel._viewToolBar.isEnabled()
         assert (services.workspace.workingFolder(), window.windowTitle()) == (None, "Tavro")
         assert window.viewer.path is None
+        # Made anew with other contents, it opens as it now is: the count is
+        # the rows the tree shows.
+        make_tree(folder, ["only.txt"])
+        assert commands.setWorkingFolder(folder)
+        settled(qtbot, window)
+        rows = panel._fileSystemView.model()
+        assert rows.rowCount(panel._fileSystemView.rootIndex()) == 1
+        assert window.statusBar().currentMessage() == f"Opened {folder}: 1 entry."
     elif then == "file deleted":
         notes.unlink()
         qtbot.waitUntil(lambda: window.viewer.path is None)
@@ -651,6 +715,55 @@ def test_the_window_lets_go_of_what_is_gone(qtbot, demo_window, folder_tree, the
         commands.setWorkingFolder(root / "b" if then == "other folder" else root)
         assert window.viewer.path == (None if then == "other folder" else notes)
         assert window.viewer.title.text() == "No file open" or then == "parent folder"
+
+
+@pytest.mark.parametrize("selected", ["outside the folder", "in a closed folder"])
+def test_selecting_a_row_the_tree_does_not_show_loads_nothing(qtbot, demo_window, folder_tree,
+                                                             selected):
+    # Selecting expands the row's folder; a folder the tree does not show is
+    # not read, and no loading state waits for it. Every loading state ends.
+    services, window, commands = demo_window
+    root = folder_tree({"A/notes.txt": "", "B/sub/deep/x.txt": "", "B/b.txt": ""}).resolve()
+    commands.setWorkingFolder(root / "B")
+    settled(qtbot, window)
+    if selected == "outside the folder":
+        window.panel().select([root / "A" / "notes.txt"])
+        assert (window.folders.loading(), busy()) == (False, False)
+        assert window.statusBar().currentMessage() == f"Opened {root / 'B'}: 2 entries."
+    else:
+        window.panel().select([root / "B" / "sub" / "deep" / "x.txt"])
+    settled(qtbot, window)
+    assert busy() is False
+
+
+@pytest.mark.parametrize("action, typed, said", [
+    ("_expandSelectedAction", None, "{root}/f2.txt is a file: there is nothing in it to expand."),
+    ("_newFileAction", "", "A name cannot be empty: nothing was created."),
+    ("_newFolderAction", ".", '"." cannot be a name: nothing was created.'),
+    ("_newFileAction", "./", '"./" cannot be a name: nothing was created.'),
+    ("_newFolderAction", "  ", "A name cannot be blank: nothing was created in {root}."),
+])
+def test_an_action_that_does_nothing_says_why(qtbot, demo_window, folder_tree, monkeypatch,
+                                              explorerview, action, typed, said):
+    from PyQt6.QtWidgets import QApplication, QInputDialog
+    services, window, commands = demo_window
+    monkeypatch.setattr(explorerview, "tavro", services)   # the prompts are the window's
+    root = folder_tree(["f2.txt"]).resolve()
+    commands.setWorkingFolder(root)
+    settled(qtbot, window)
+    panel = window.panel()
+    view = panel._fileSystemView
+    view.setCurrentIndex(view.model().mapFromSource(view.fsmodel.index(str(root / "f2.txt"))))
+    getattr(panel, action).trigger()
+    if typed is None:
+        qtbot.waitUntil(lambda: window.statusBar().currentMessage() == said.format(root=root))
+        return
+    [prompt] = [w for w in QApplication.topLevelWidgets()
+                if isinstance(w, QInputDialog) and w.isVisible()]
+    prompt.setTextValue(typed)
+    prompt.accept()
+    assert errors_of(services) == [said.format(root=root)]
+    assert os.listdir(root) == ["f2.txt"]
 
 
 def test_uncaught_exception_is_shown_and_logged(monkeypatch, capsys):
