@@ -1147,6 +1147,17 @@ def while_loading(name, folder):
 # The model sorts what it has read after the last rows: still while loading.
 sorts = []
 view.fsmodel.layoutChanged.connect(lambda *args: sorts.append(state()))
+# What the X server shows when a count is said and when the cursor comes
+# back: the tree's rows as the tree now has them, and the status line.
+said, restored = [], []
+window.statusBar().messageChanged.connect(
+    lambda text: said.append([text, on_screen(view.viewport())]) if text else None)
+restore = QApplication.restoreOverrideCursor
+def restoring():
+    restored.append([window.statusBar().currentMessage(), on_screen(view.viewport()),
+                     on_screen(window.statusBar())])
+    restore()
+QApplication.restoreOverrideCursor = restoring
 root = Path(sys.argv[1])
 while_loading("opening", root)
 commands.setWorkingFolder(root)
@@ -1157,24 +1168,45 @@ view.expand(view.model().mapFromSource(view.fsmodel.index(str(root / "big"))))
 _wait_for_folder(window)
 seen["expanded"] = state()
 seen["sorts"] = sorts
+# Expand Selected on a folder of folders, stopped at its limit: one loading
+# state named after that folder, its end said with the rows on screen.
+view.EXPAND_LIMIT = 500
+view.setCurrentIndex(view.model().mapFromSource(view.fsmodel.index(str(root / "deep"))))
+window.panel()._expandSelectedAction.trigger()
+_wait_for_folder(window)
+while view.expanding() is not None:
+    QApplication.processEvents()
+seen["said"], seen["restored"] = said, restored
 print(json.dumps(seen))
 """
 
 
 def test_demo_under_x_says_a_folder_is_loading_on_screen_before_the_work(explorerview, tmp_path):
     root = make_tree(tmp_path / "many", [f"file_{i:05}" for i in range(2000)]
-                     + [f"big/entry_{i:05}" for i in range(2000)])
+                     + [f"big/entry_{i:05}" for i in range(2000)]
+                     + [f"deep/zeta_{d}/entry_{i:03}" for d in range(3) for i in range(300)])
     run = run_under_x(LOADING_UNDER_X, root)
     assert run.returncode == 0, run.stderr
     seen = json.loads(run.stdout.splitlines()[-1])
     # While the rows come in: the loading state, already painted on the X server.
     assert seen["opening"] == [f"Loading {root}…", "WaitCursor", True]
     assert seen["expanding"] == [f"Loading {root / 'big'}…", "WaitCursor", True]
-    assert seen["opened"] == [f"Opened {root}: 2,001 entries.", None]
+    assert seen["opened"] == [f"Opened {root}: 2,002 entries.", None]
     assert seen["expanded"] == [f"{root / 'big'}: 2,000 entries.", None]
     # Counted only once the sort has settled: no sort after the count is said.
     assert seen["sorts"] and all(status.startswith("Loading ") and cursor == "WaitCursor"
                                  for status, cursor in seen["sorts"]), seen["sorts"]
+    # The count, the end of an Expand Selected and the normal cursor come with
+    # the sorted rows on the screen; the loading names the folder expanded.
+    stopped = f"Stopped expanding {root / 'deep'} at 500 rows; expand a folder inside it to see more."
+    assert [text for text, _ in seen["said"]] == [
+        f"Loading {root}…", f"Opened {root}: 2,002 entries.",
+        f"Loading {root / 'big'}…", f"{root / 'big'}: 2,000 entries.",
+        f"Loading {root / 'deep'}…", stopped]
+    assert all(shown for text, shown in seen["said"] if not text.startswith("Loading")), seen["said"]
+    assert seen["restored"] == [[f"Opened {root}: 2,002 entries.", True, True],
+                                [f"{root / 'big'}: 2,000 entries.", True, True],
+                                [stopped, True, True]]
 
 
 def test_demo_under_x_paints_icons_opens_from_the_keyboard_and_says_what_it_copied(

@@ -131,6 +131,7 @@ class QTreeView(QtWidgets.QTreeView):
         window = self.window()
         if isinstance(window, QMainWindow):
             window.statusBar().showMessage(text, 10000)
+            window.statusBar().repaint()
         self.expandFinished.emit(shown, bounded)
 
 

@@ -270,7 +270,9 @@ class FolderWatch(QObject):
         self._idle()
 
     def _idle(self):
-        if self._loading:
+        # An Expand Selected ends with its own words, and the cursor comes back
+        # with them; one stopped without them is let go at the next check.
+        if self._loading or (self._busy and self._expanding() is not None):
             return
         self._check.stop()
         self._unread = set()
@@ -282,6 +284,7 @@ class FolderWatch(QObject):
     def _expandFinished(self, shown, bounded):
         # Expand Selected ends with its own count; a file has nothing to expand,
         # and an empty folder that cannot be read gets the reason instead of "0 rows".
+        self._idle()
         if shown:
             return
         index = self._view.model().mapToSource(self._view.currentIndex())
