@@ -1151,7 +1151,8 @@ view.fsmodel.layoutChanged.connect(lambda *args: sorts.append(state()))
 # back: the tree's rows as the tree now has them, and the status line.
 said, restored = [], []
 window.statusBar().messageChanged.connect(
-    lambda text: said.append([text, on_screen(view.viewport())]) if text else None)
+    lambda text: said.append([text, on_screen(view.viewport()) and not window.folders.loading()])
+    if text else None)
 restore = QApplication.restoreOverrideCursor
 def restoring():
     restored.append([window.statusBar().currentMessage(), on_screen(view.viewport()),
