@@ -1091,9 +1091,27 @@ drags = None
 if shutil.which("xdotool"):
     drags = {name: drag(name, "src", key)
              for name, key in (("main.py", None), ("notes.txt", "ctrl"), ("README.md", "shift"))}
+
+# The window as big as the screen, its last row at the bottom: the keyboard's
+# menu has no room below it and opens above it, clear of the row.
+window.setGeometry(window.screen().availableGeometry())
+view.expand(row("lots"))
+_wait_for_folder(window)
+last = row("lots/f_059")
+view.setCurrentIndex(last)
+view.scrollTo(last)
+QTest.qWait(200)
+QTest.keyClick(view, Qt.Key.Key_F10, Qt.KeyboardModifier.ShiftModifier)
+QTest.qWait(200)
+rect = view.visualRect(last)
+on_row = QRect(view.viewport().mapToGlobal(rect.topLeft()), rect.size())
+menu = context.geometry()
+at_bottom = [window.screen().availableGeometry().bottom() - on_row.bottom() < menu.height(),
+             context.isVisible(), menu.intersects(on_row), menu.bottom() < on_row.top()]
+context.close()
 print(json.dumps({"platform": app.platformName(), "rows": rows, "buttons": buttons, "menus": menus,
                   "shades": shades, "keys": keys, "copy path": status, "tips": tips,
-                  "menu keys": opened_at, "drags": drags}))
+                  "menu keys": opened_at, "drags": drags, "last row menu": at_bottom}))
 """
 
 
@@ -1212,14 +1230,15 @@ def test_demo_under_x_says_a_folder_is_loading_on_screen_before_the_work(explore
 
 def test_demo_under_x_paints_icons_opens_from_the_keyboard_and_says_what_it_copied(
         explorerview, folder_tree):
-    root = folder_tree({"README.md": "# r", "main.py": "", "notes.txt": "", "src/x.py": ""})
+    root = folder_tree({"README.md": "# r", "main.py": "", "notes.txt": "", "src/x.py": "",
+                        **{f"lots/f_{i:03}": "" for i in range(60)}})
     run = run_under_x(DEMO_UNDER_X, root)
     assert run.returncode == 0, run.stderr
     seen = json.loads(run.stdout.splitlines()[-1])
     assert seen["platform"] == "xcb"
     # Every picture comes from the theme (a name) and is a picture: more than
     # two colours, not a flat square.
-    assert sorted(seen["rows"]) == ["README.md", "main.py", "notes.txt", "src"]
+    assert sorted(seen["rows"]) == ["README.md", "lots", "main.py", "notes.txt", "src"]
     assert sorted(seen["buttons"]) == ["Collapse all", "Expand Selected",
                                        "New File or Folder", "Select Opened File"]
     assert sorted(seen["menus"]) == ["Copy", "Paste"]
@@ -1237,6 +1256,7 @@ def test_demo_under_x_paints_icons_opens_from_the_keyboard_and_says_what_it_copi
     assert seen["tips"] == ["New File or Folder", "Select Opened File", "Expand Selected (Ctrl++)",
                             "Collapse all (Ctrl+-)"]
     assert seen["menu keys"] == {"Menu": [True, False, 1, 0], "Shift+F10": [True, False, 1, 0]}
+    assert seen["last row menu"] == [True, True, False, True]
     # A plain drag within the tree moves and Shift+drag too, each after asking;
     # Ctrl+drag copies.
     if seen["drags"] is not None:
@@ -1246,5 +1266,5 @@ def test_demo_under_x_paints_icons_opens_from_the_keyboard_and_says_what_it_copi
                                  "notes.txt": [f"Copied {root / 'notes.txt'} to "
                                                f"{root / 'src' / 'notes.txt'}.", []],
                                  "README.md": move("README.md")}
-        assert sorted(os.listdir(root)) == ["notes.txt", "src"]
+        assert sorted(os.listdir(root)) == ["lots", "notes.txt", "src"]
         assert sorted(os.listdir(root / "src")) == ["README.md", "main.py", "notes.txt", "x.py"]
