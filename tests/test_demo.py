@@ -932,6 +932,7 @@ view.expandFinished.connect(lambda *args: QTimer.singleShot(0, loop.quit))
 panel._expandSelectedAction.trigger()
 loop.exec()
 look("expand selected")
+seen["boxes"] = list(tavro.window.recentErrors)
 print(json.dumps(seen))
 """
 
@@ -961,6 +962,9 @@ def test_a_folder_that_cannot_be_read_is_said_and_the_window_follows_the_panel(f
         assert seen[how]["status"] == f"Cannot read {locked}: permission denied.", how
         assert not seen[how]["busy"]
     assert "You don't have the right permissions to open this directory." in run.stderr
+    # The panel's own words name no folder: the box names it.
+    assert seen["boxes"] == [
+        f"You don't have the right permissions to open this directory.\n{locked}"] * 2
 
 
 # ---------------------------------------------------------------- under a real X server
