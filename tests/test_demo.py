@@ -202,6 +202,37 @@ def test_paste_command_problems(host, folder_tree, copied, folder, message):
     assert (root / "x.txt").read_text() == "x"
 
 
+@pytest.mark.parametrize("typed", ["../B", "{root}/B", "{root}/A-b", "/"])
+@pytest.mark.parametrize("command", ["Nodra.pasteFiles", "Nodra.dropFiles", "Nodra.moveFiles"])
+def test_nothing_is_copied_or_moved_outside_the_working_folder(host, folder_tree, command, typed):
+    # Only the working folder's tree is on screen: what lands elsewhere would
+    # be selected and acted on unseen.
+    services, ui, commands = host
+    root = folder_tree({"A/a1.txt": "a", "B/": None, "A-b/": None}).resolve()
+    commands.setWorkingFolder(root / "A")
+    services.commands.execute("Nodra.copyFiles", [root / "A" / "a1.txt"])
+    before = tree_of(root)
+    folder = Path(typed.format(root=root))
+    args = (folder,) if command == "Nodra.pasteFiles" else ([root / "A" / "a1.txt"], folder)
+    services.commands.execute(command, *args)
+    doing, done = {"Nodra.pasteFiles": ("paste into", "copied"),
+                   "Nodra.dropFiles": ("drop into", "copied"),
+                   "Nodra.moveFiles": ("move into", "moved")}[command]
+    where = os.path.normpath(root / "A" / folder)
+    assert errors_of(services) == [f"Cannot {doing} {where}: it is outside the working folder "
+                                   f"{root / 'A'}, and nothing was {done}."]
+    assert tree_of(root) == before
+    assert [call for call in ui.thePanel.calls if call[0] == "select"] == []
+
+
+@pytest.mark.parametrize("command", ["Nodra.copyFiles", "Nodra.deleteFiles"])
+def test_nothing_selected_is_said_in_the_status_line(host, command):
+    services, ui, _ = host
+    services.commands.execute(command, [])
+    verb = "copy" if command == "Nodra.copyFiles" else "delete"
+    assert (ui.notes, errors_of(services)) == ([("status", f"Nothing selected to {verb}.")], [])
+
+
 @pytest.mark.parametrize("cwd", ["working folder", "elsewhere"])
 @pytest.mark.parametrize("typed", ["docs", "./docs", "sub/../docs", "~/docs"])
 def test_paste_into_a_relative_folder_means_the_working_folder(host, folder_tree, monkeypatch,
@@ -278,7 +309,8 @@ def test_a_drop_copies_like_paste_and_says_so(qtbot, panel_host):
     for name, content in expected:
         (root / "a.txt").write_text(content)
         assert drop_on(view, index_of("dest"), [root / "a.txt"], keys="Ctrl")
-        qtbot.waitUntil(lambda: ui.notes[-1:] == [("status", f"Copied {dest / name}.")])
+        qtbot.waitUntil(lambda: ui.notes[-1:] == [
+            ("status", f"Copied {root / 'a.txt'} to {dest / name}.")])
     assert tree_of(dest) == {name: content.encode() for name, content in expected}
     # A drag that ends where it began is a slip: onto a sibling (into the
     # items' own folder) or a folder onto itself copies nothing; from a mixed
@@ -304,7 +336,8 @@ def test_a_shift_drop_moves_after_asking_and_never_overwrites(qtbot, panel_host,
     commands.openedFile = root / "pkg" / "sub" / "x.py"
     before = tree_of(root)
     assert drop_on(view, index_of("dest"), [root / "a.txt", root / "pkg"], keys="Shift")
-    question = f"Move these 2 items into {dest}?\n{root / 'a.txt'}\n{root / 'pkg'}"
+    # The question names the free name an item takes where its own is taken.
+    question = f"Move these 2 items into {dest}?\n{root / 'a.txt'} (as \"a (copy).txt\")\n{root / 'pkg'}"
     qtbot.waitUntil(lambda: ("confirm", question) in ui.notes)
     if not agree:
         qtbot.wait(50)
@@ -474,6 +507,26 @@ def test_new_refuses_bad_names(host, folder_tree, name, message):
     assert not Path(f"{root}-b").exists()
 
 
+@pytest.mark.parametrize("command", ["Nodra.newFile", "Nodra.newFolder"])
+@pytest.mark.parametrize("moved", ["working folder", "parent", "grandparent"])
+def test_new_never_makes_the_working_folder_again(host, folder_tree, command, moved):
+    # Moved away behind the window's back, the working folder (or one above
+    # it) is not made anew to hold a new item: the tree would show stale rows
+    # beside it.
+    services, ui, _ = host
+    root = folder_tree({"g1/p2/D/d1.txt": ""})
+    folder = root / "g1" / "p2" / "D"
+    services.workspace.setWorkingFolder(folder)
+    gone = {"working folder": folder, "parent": folder.parent, "grandparent": folder.parent.parent}
+    os.rename(gone[moved], gone[moved].with_name("away"))
+    before = tree_of(root)
+    services.commands.execute(command, folder / "sub" / "ghost")
+    assert errors_of(services) == [f"Cannot create {folder / 'sub' / 'ghost'}: the working folder "
+                                   f"{folder} no longer exists (deleted or moved), and nothing "
+                                   f"was created."]
+    assert tree_of(root) == before and ui.thePanel.calls == []
+
+
 @pytest.mark.parametrize("command, name, is_dir, made", [
     ("Nodra.newFile", "notes.txt", False, ""),
     ("Nodra.newFile", "sub/notes.txt", False, " and the folder {root}/sub to hold it"),
@@ -607,25 +660,30 @@ def test_an_opened_folder_says_it_loads_until_it_has_loaded(qtbot, demo_window, 
         assert window.windowTitle() == f"{folder.name} - Tavro"
 
 
-@pytest.mark.parametrize("then", ["folder deleted", "folder moved", "file deleted", "file changed",
+@pytest.mark.parametrize("then", ["folder deleted", "folder moved", "parent moved",
+                                  "grandparent moved", "file deleted", "file changed",
                                   "other folder", "parent folder"])
 def test_the_window_lets_go_of_what_is_gone(qtbot, demo_window, folder_tree, then):
     # The viewer shows a file only while it is there and in the folder shown;
-    # a working folder removed behind the panel's back is said and let go.
+    # a working folder removed behind the panel's back, or moved away with a
+    # folder above it, is said and let go.
     services, window, commands = demo_window
-    root = folder_tree({"a/notes.txt": "one", "b/": None}).resolve()
-    folder, notes = root / "a", root / "a" / "notes.txt"
+    root = folder_tree({"g1/p2/a/notes.txt": "one", "g1/p2/a/two.txt": "", "b/": None}).resolve()
+    folder = root / "g1" / "p2" / "a"
+    notes = folder / "notes.txt"
     panel = window.panel()
     commands.setWorkingFolder(folder)
     settled(qtbot, window)
     services.commands.execute("Nodra.openFile", notes)
     panel.select([notes])
     assert window.viewer.text.toPlainText() == "one"
-    if then.startswith("folder"):
-        if then == "folder deleted":
+    if then.startswith("folder") or then.endswith("moved"):
+        moved = {"folder moved": folder, "parent moved": folder.parent,
+                 "grandparent moved": folder.parent.parent}.get(then)
+        if moved is None:
             shutil.rmtree(folder)
         else:
-            os.rename(folder, root / "elsewhere")
+            os.rename(moved, moved.with_name("elsewhere"))
         qtbot.waitUntil(lambda: "no longer exists" in window.statusBar().currentMessage())
         assert window.statusBar().currentMessage() == (
             f"{folder} no longer exists (deleted or moved); open a folder to go on.")
@@ -635,6 +693,14 @@ def test_the_window_lets_go_of_what_is_gone(qtbot, demo_window, folder_tree, the
         assert not panel._viewToolBar.isEnabled()
         assert (services.workspace.workingFolder(), window.windowTitle()) == (None, "Tavro")
         assert window.viewer.path is None
+        # Made anew with other contents, it opens as it now is: the count is
+        # the rows the tree shows.
+        make_tree(folder, ["only.txt"])
+        assert commands.setWorkingFolder(folder)
+        settled(qtbot, window)
+        rows = panel._fileSystemView.model()
+        assert rows.rowCount(panel._fileSystemView.rootIndex()) == 1
+        assert window.statusBar().currentMessage() == f"Opened {folder}: 1 entry."
     elif then == "file deleted":
         notes.unlink()
         qtbot.waitUntil(lambda: window.viewer.path is None)
@@ -649,6 +715,55 @@ def test_the_window_lets_go_of_what_is_gone(qtbot, demo_window, folder_tree, the
         commands.setWorkingFolder(root / "b" if then == "other folder" else root)
         assert window.viewer.path == (None if then == "other folder" else notes)
         assert window.viewer.title.text() == "No file open" or then == "parent folder"
+
+
+@pytest.mark.parametrize("selected", ["outside the folder", "in a closed folder"])
+def test_selecting_a_row_the_tree_does_not_show_loads_nothing(qtbot, demo_window, folder_tree,
+                                                             selected):
+    # Selecting expands the row's folder; a folder the tree does not show is
+    # not read, and no loading state waits for it. Every loading state ends.
+    services, window, commands = demo_window
+    root = folder_tree({"A/notes.txt": "", "B/sub/deep/x.txt": "", "B/b.txt": ""}).resolve()
+    commands.setWorkingFolder(root / "B")
+    settled(qtbot, window)
+    if selected == "outside the folder":
+        window.panel().select([root / "A" / "notes.txt"])
+        assert (window.folders.loading(), busy()) == (False, False)
+        assert window.statusBar().currentMessage() == f"Opened {root / 'B'}: 2 entries."
+    else:
+        window.panel().select([root / "B" / "sub" / "deep" / "x.txt"])
+    settled(qtbot, window)
+    assert busy() is False
+
+
+@pytest.mark.parametrize("action, typed, said", [
+    ("_expandSelectedAction", None, "{root}/f2.txt is a file: there is nothing in it to expand."),
+    ("_newFileAction", "", "A name cannot be empty: nothing was created."),
+    ("_newFolderAction", ".", '"." cannot be a name: nothing was created.'),
+    ("_newFileAction", "./", '"./" cannot be a name: nothing was created.'),
+    ("_newFolderAction", "  ", "A name cannot be blank: nothing was created in {root}."),
+])
+def test_an_action_that_does_nothing_says_why(qtbot, demo_window, folder_tree, monkeypatch,
+                                              explorerview, action, typed, said):
+    from PyQt6.QtWidgets import QApplication, QInputDialog
+    services, window, commands = demo_window
+    monkeypatch.setattr(explorerview, "tavro", services)   # the prompts are the window's
+    root = folder_tree(["f2.txt"]).resolve()
+    commands.setWorkingFolder(root)
+    settled(qtbot, window)
+    panel = window.panel()
+    view = panel._fileSystemView
+    view.setCurrentIndex(view.model().mapFromSource(view.fsmodel.index(str(root / "f2.txt"))))
+    getattr(panel, action).trigger()
+    if typed is None:
+        qtbot.waitUntil(lambda: window.statusBar().currentMessage() == said.format(root=root))
+        return
+    [prompt] = [w for w in QApplication.topLevelWidgets()
+                if isinstance(w, QInputDialog) and w.isVisible()]
+    prompt.setTextValue(typed)
+    prompt.accept()
+    assert errors_of(services) == [said.format(root=root)]
+    assert os.listdir(root) == ["f2.txt"]
 
 
 def test_uncaught_exception_is_shown_and_logged(monkeypatch, capsys):
@@ -817,6 +932,7 @@ view.expandFinished.connect(lambda *args: QTimer.singleShot(0, loop.quit))
 panel._expandSelectedAction.trigger()
 loop.exec()
 look("expand selected")
+seen["boxes"] = list(tavro.window.recentErrors)
 print(json.dumps(seen))
 """
 
@@ -846,6 +962,9 @@ def test_a_folder_that_cannot_be_read_is_said_and_the_window_follows_the_panel(f
         assert seen[how]["status"] == f"Cannot read {locked}: permission denied.", how
         assert not seen[how]["busy"]
     assert "You don't have the right permissions to open this directory." in run.stderr
+    # The panel's own words name no folder: the box names it.
+    assert seen["boxes"] == [
+        f"You don't have the right permissions to open this directory.\n{locked}"] * 2
 
 
 # ---------------------------------------------------------------- under a real X server
@@ -976,9 +1095,27 @@ drags = None
 if shutil.which("xdotool"):
     drags = {name: drag(name, "src", key)
              for name, key in (("main.py", None), ("notes.txt", "ctrl"), ("README.md", "shift"))}
+
+# The window as big as the screen, its last row at the bottom: the keyboard's
+# menu has no room below it and opens above it, clear of the row.
+window.setGeometry(window.screen().availableGeometry())
+view.expand(row("lots"))
+_wait_for_folder(window)
+last = row("lots/f_059")
+view.setCurrentIndex(last)
+view.scrollTo(last)
+QTest.qWait(200)
+QTest.keyClick(view, Qt.Key.Key_F10, Qt.KeyboardModifier.ShiftModifier)
+QTest.qWait(200)
+rect = view.visualRect(last)
+on_row = QRect(view.viewport().mapToGlobal(rect.topLeft()), rect.size())
+menu = context.geometry()
+at_bottom = [window.screen().availableGeometry().bottom() - on_row.bottom() < menu.height(),
+             context.isVisible(), menu.intersects(on_row), menu.bottom() < on_row.top()]
+context.close()
 print(json.dumps({"platform": app.platformName(), "rows": rows, "buttons": buttons, "menus": menus,
                   "shades": shades, "keys": keys, "copy path": status, "tips": tips,
-                  "menu keys": opened_at, "drags": drags}))
+                  "menu keys": opened_at, "drags": drags, "last row menu": at_bottom}))
 """
 
 
@@ -1032,6 +1169,18 @@ def while_loading(name, folder):
 # The model sorts what it has read after the last rows: still while loading.
 sorts = []
 view.fsmodel.layoutChanged.connect(lambda *args: sorts.append(state()))
+# What the X server shows when a count is said and when the cursor comes
+# back: the tree's rows as the tree now has them, and the status line.
+said, restored = [], []
+window.statusBar().messageChanged.connect(
+    lambda text: said.append([text, on_screen(view.viewport()) and not window.folders.loading()])
+    if text else None)
+restore = QApplication.restoreOverrideCursor
+def restoring():
+    restored.append([window.statusBar().currentMessage(), on_screen(view.viewport()),
+                     on_screen(window.statusBar())])
+    restore()
+QApplication.restoreOverrideCursor = restoring
 root = Path(sys.argv[1])
 while_loading("opening", root)
 commands.setWorkingFolder(root)
@@ -1042,36 +1191,58 @@ view.expand(view.model().mapFromSource(view.fsmodel.index(str(root / "big"))))
 _wait_for_folder(window)
 seen["expanded"] = state()
 seen["sorts"] = sorts
+# Expand Selected on a folder of folders, stopped at its limit: one loading
+# state named after that folder, its end said with the rows on screen.
+view.EXPAND_LIMIT = 500
+view.setCurrentIndex(view.model().mapFromSource(view.fsmodel.index(str(root / "deep"))))
+window.panel()._expandSelectedAction.trigger()
+_wait_for_folder(window)
+while view.expanding() is not None:
+    QApplication.processEvents()
+seen["said"], seen["restored"] = said, restored
 print(json.dumps(seen))
 """
 
 
 def test_demo_under_x_says_a_folder_is_loading_on_screen_before_the_work(explorerview, tmp_path):
     root = make_tree(tmp_path / "many", [f"file_{i:05}" for i in range(2000)]
-                     + [f"big/entry_{i:05}" for i in range(2000)])
+                     + [f"big/entry_{i:05}" for i in range(2000)]
+                     + [f"deep/zeta_{d}/entry_{i:03}" for d in range(3) for i in range(300)])
     run = run_under_x(LOADING_UNDER_X, root)
     assert run.returncode == 0, run.stderr
     seen = json.loads(run.stdout.splitlines()[-1])
     # While the rows come in: the loading state, already painted on the X server.
     assert seen["opening"] == [f"Loading {root}…", "WaitCursor", True]
     assert seen["expanding"] == [f"Loading {root / 'big'}…", "WaitCursor", True]
-    assert seen["opened"] == [f"Opened {root}: 2,001 entries.", None]
+    assert seen["opened"] == [f"Opened {root}: 2,002 entries.", None]
     assert seen["expanded"] == [f"{root / 'big'}: 2,000 entries.", None]
     # Counted only once the sort has settled: no sort after the count is said.
     assert seen["sorts"] and all(status.startswith("Loading ") and cursor == "WaitCursor"
                                  for status, cursor in seen["sorts"]), seen["sorts"]
+    # The count, the end of an Expand Selected and the normal cursor come with
+    # the sorted rows on the screen; the loading names the folder expanded.
+    stopped = f"Stopped expanding {root / 'deep'} at 500 rows; expand a folder inside it to see more."
+    assert [text for text, _ in seen["said"]] == [
+        f"Loading {root}…", f"Opened {root}: 2,002 entries.",
+        f"Loading {root / 'big'}…", f"{root / 'big'}: 2,000 entries.",
+        f"Loading {root / 'deep'}…", stopped]
+    assert all(shown for text, shown in seen["said"] if not text.startswith("Loading")), seen["said"]
+    assert seen["restored"] == [[f"Opened {root}: 2,002 entries.", True, True],
+                                [f"{root / 'big'}: 2,000 entries.", True, True],
+                                [stopped, True, True]]
 
 
 def test_demo_under_x_paints_icons_opens_from_the_keyboard_and_says_what_it_copied(
         explorerview, folder_tree):
-    root = folder_tree({"README.md": "# r", "main.py": "", "notes.txt": "", "src/x.py": ""})
+    root = folder_tree({"README.md": "# r", "main.py": "", "notes.txt": "", "src/x.py": "",
+                        **{f"lots/f_{i:03}": "" for i in range(60)}})
     run = run_under_x(DEMO_UNDER_X, root)
     assert run.returncode == 0, run.stderr
     seen = json.loads(run.stdout.splitlines()[-1])
     assert seen["platform"] == "xcb"
     # Every picture comes from the theme (a name) and is a picture: more than
     # two colours, not a flat square.
-    assert sorted(seen["rows"]) == ["README.md", "main.py", "notes.txt", "src"]
+    assert sorted(seen["rows"]) == ["README.md", "lots", "main.py", "notes.txt", "src"]
     assert sorted(seen["buttons"]) == ["Collapse all", "Expand Selected",
                                        "New File or Folder", "Select Opened File"]
     assert sorted(seen["menus"]) == ["Copy", "Paste"]
@@ -1089,13 +1260,15 @@ def test_demo_under_x_paints_icons_opens_from_the_keyboard_and_says_what_it_copi
     assert seen["tips"] == ["New File or Folder", "Select Opened File", "Expand Selected (Ctrl++)",
                             "Collapse all (Ctrl+-)"]
     assert seen["menu keys"] == {"Menu": [True, False, 1, 0], "Shift+F10": [True, False, 1, 0]}
+    assert seen["last row menu"] == [True, True, False, True]
     # A plain drag within the tree moves and Shift+drag too, each after asking;
     # Ctrl+drag copies.
     if seen["drags"] is not None:
         move = lambda name: [f"Moved {root / name} to {root / 'src' / name}.",
                              [f"Move {root / name} into {root / 'src'}?"]]
         assert seen["drags"] == {"main.py": move("main.py"),
-                                 "notes.txt": [f"Copied {root / 'src' / 'notes.txt'}.", []],
+                                 "notes.txt": [f"Copied {root / 'notes.txt'} to "
+                                               f"{root / 'src' / 'notes.txt'}.", []],
                                  "README.md": move("README.md")}
-        assert sorted(os.listdir(root)) == ["notes.txt", "src"]
+        assert sorted(os.listdir(root)) == ["lots", "notes.txt", "src"]
         assert sorted(os.listdir(root / "src")) == ["README.md", "main.py", "notes.txt", "x.py"]

@@ -4,9 +4,46 @@ Entries are kept per section and the Qt menu is rebuilt from that record on
 each change, so an entry added to an early section later still shows in its
 place. Sections appear in `addSections` order, separated by a line; empty
 sections take no room. Entries added without a section follow the sections.
+
+A menu asked for just below a row (the keyboard's menu of a tree's current
+row, see `besideRow`) opens above that row when the screen has no room below
+it: Qt would push it up over the row it belongs to.
 """
-from PyQt6.QtGui import QAction
+from contextlib import contextmanager
+
+from PyQt6.QtCore import QPoint
+from PyQt6.QtGui import QAction, QGuiApplication
 from PyQt6.QtWidgets import QMenu, QWidget
+
+_row = None   # the row, in screen coordinates, that a menu is being asked for
+
+
+@contextmanager
+def besideRow(rect):
+    """While it lasts, a menu opened at the point just below the row `rect`
+    (global coordinates) belongs to that row."""
+    global _row
+    before, _row = _row, rect
+    try:
+        yield
+    finally:
+        _row = before
+
+
+def _placed(menu, pos):
+    """Where `menu` opens when asked for at `pos`: above the row it belongs to
+    when it does not fit below."""
+    row = _row
+    if row is None or pos != QPoint(row.left(), row.bottom() + 1):
+        return pos
+    screen = QGuiApplication.screenAt(pos) or QGuiApplication.primaryScreen()
+    if screen is None:
+        return pos
+    height = menu.sizeHint().height()
+    room = screen.availableGeometry()
+    if pos.y() + height - 1 <= room.bottom() or row.top() - height < room.top():
+        return pos
+    return QPoint(pos.x(), row.top() - height)
 
 
 class QRoundMenu(QMenu):
@@ -80,6 +117,9 @@ class QRoundMenu(QMenu):
             super().show()
         else:
             self.popup(pos)
+
+    def popup(self, pos, action=None):
+        super().popup(_placed(self, pos), action)
 
     def _entries(self, section):
         if section is None:

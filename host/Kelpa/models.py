@@ -12,6 +12,7 @@ handler set, the model takes no drops. A drag that ends where it began (onto
 the folder the items already live in, or a folder onto itself) is a slip of
 the hand, not a request: those items are left out.
 """
+import errno
 import inspect
 import os
 import weakref
@@ -107,8 +108,9 @@ class QFileSystemModel(QtGui.QFileSystemModel):
         """Qt's `setRootPath`, after checking that `path` is a folder it can list.
 
         Raises FileNotFoundError when `path` does not exist or is not a folder
-        and PermissionError when the folder cannot be listed; nothing changes
-        then. The empty path keeps Qt's meaning (the file system's top).
+        and PermissionError when the folder cannot be listed (each naming the
+        folder in its `filename`); nothing changes then. The empty path keeps
+        Qt's meaning (the file system's top).
         """
         path = os.fspath(path)
         if path:
@@ -116,8 +118,21 @@ class QFileSystemModel(QtGui.QFileSystemModel):
                 with os.scandir(path):
                     pass
             except NotADirectoryError:
-                raise FileNotFoundError(f"Not a folder: {path!r}") from None
+                raise FileNotFoundError(errno.ENOTDIR, "Not a folder", path) from None
             # Listing names needs read access, showing them needs search access.
             if not os.access(path, os.R_OK | os.X_OK):
-                raise PermissionError(f"Cannot open folder: {path!r}")
+                raise PermissionError(errno.EACCES, "Cannot open folder", path)
         return super().setRootPath(path)
+
+
+def afterTheSort(parent, then):
+    """Call `then` once a file system model has sorted the rows it has just added.
+
+    The model sorts them from a zero timer of its own, started with the last
+    rows, which queues the sort as a call: a zero timer started now fires
+    after the model's, and a call it queues runs after the sort. `parent`
+    owns the timer."""
+    timer = QTimer(parent, singleShot=True, interval=0)
+    timer.timeout.connect(lambda: QTimer.singleShot(0, then))
+    timer.timeout.connect(timer.deleteLater)
+    timer.start()

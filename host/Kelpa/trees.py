@@ -5,16 +5,17 @@ Qt's `expandRecursively` opens only the levels a lazily loading model (such as
 the file system model) has already fetched, so each press of "Expand" went
 one level deeper. Here the expand carries on as the model delivers rows, up to
 EXPAND_LIMIT rows, and says in the window's status bar when it is done or why
-it stopped.
+it stopped: once the folders it opened are read, sorted and painted, so that
+what it says is what the tree shows.
 
 Qt's tree answers Return and Enter only with `activated`, which plug-ins that
 open items on `doubleClicked` never hear; file managers open the current item
 with either key, so here they act on the current row as a double click on it.
 
 The Menu key and Shift+F10 open the context menu of the current row, just
-below that row so that its name stays in sight, as a right click on it would;
-Qt puts a keyboard menu in the middle of the tree and leaves Shift+F10 to the
-application.
+below that row so that its name stays in sight (above it when the screen has
+no room below), as a right click on it would; Qt puts a keyboard menu in the
+middle of the tree and leaves Shift+F10 to the application.
 
 A drag within the tree moves, as in a file manager: Ctrl+drag copies and
 Shift+drag moves, and the drag's cursor shows which. Qt's views drag with Copy
@@ -23,6 +24,9 @@ unless told otherwise.
 from PyQt6 import QtWidgets
 from PyQt6.QtCore import QEvent, QPersistentModelIndex, QPoint, Qt, pyqtSignal
 from PyQt6.QtWidgets import QMainWindow
+
+from .menus import besideRow
+from .models import afterTheSort
 
 _FILE_PATH_ROLE = Qt.ItemDataRole.UserRole + 1   # QFileSystemModel's own role
 
@@ -41,6 +45,10 @@ class QTreeView(QtWidgets.QTreeView):
         super().__init__(parent)
         self._expansion = None
         self.setDefaultDropAction(Qt.DropAction.MoveAction)
+
+    def expanding(self):
+        """The path (or name) of the item an Expand Selected is opening, or None."""
+        return self._expansion.title if self._expansion is not None else None
 
     def expandRecursively(self, index, depth=-1):
         """Expand `index` and everything below it, `depth` levels (-1: all),
@@ -64,12 +72,16 @@ class QTreeView(QtWidgets.QTreeView):
         if self.contextMenuPolicy() != Qt.ContextMenuPolicy.CustomContextMenu:
             return False
         index = self.currentIndex()
-        point = QPoint(0, 0)
-        if index.isValid():
-            self.scrollTo(index)
-            row = self.visualRect(index).intersected(self.viewport().rect())
-            point = QPoint(row.left(), row.bottom() + 1)
-        self.customContextMenuRequested.emit(point)
+        if not index.isValid():
+            self.customContextMenuRequested.emit(QPoint(0, 0))
+            return True
+        self.scrollTo(index)
+        row = self.visualRect(index).intersected(self.viewport().rect())
+        # The menu is placed where the point says; the row it belongs to lets
+        # it open above the row rather than be pushed up over the row's name.
+        corner = self.viewport().mapToGlobal(row.topLeft())
+        with besideRow(row.translated(corner - row.topLeft())):
+            self.customContextMenuRequested.emit(QPoint(row.left(), row.bottom() + 1))
         return True
 
     def keyPressEvent(self, event):
@@ -108,6 +120,8 @@ class QTreeView(QtWidgets.QTreeView):
         if expansion is not self._expansion:
             return
         self._stopExpanding()
+        # What it says is said with the rows on screen, as the tree shows them.
+        self.viewport().repaint()
         name = expansion.title
         if bounded:
             text = (f"Stopped expanding {name} at {_rows(shown)}; expand a folder inside "
@@ -117,6 +131,7 @@ class QTreeView(QtWidgets.QTreeView):
         window = self.window()
         if isinstance(window, QMainWindow):
             window.statusBar().showMessage(text, 10000)
+            window.statusBar().repaint()
         self.expandFinished.emit(shown, bounded)
 
 
@@ -130,6 +145,7 @@ class _Expansion:
         self.shown = 0
         self.levels = {}       # key of each folder opened -> its depth below the start
         self.waiting = set()   # keys of folders whose rows are still being read
+        self.ending = False    # all is read: it ends once the model has sorted
         self.title = self._key(index)
         self.start_index = QPersistentModelIndex(index)
         self.connections = [(self.model.rowsInserted, self._rowsInserted)]
@@ -187,7 +203,7 @@ class _Expansion:
 
     def _rowsInserted(self, parent, first, last):
         level = self.levels.get(self._key(parent)) if parent.isValid() else None
-        if level is None:
+        if level is None or self._bounded():
             return
         self._walk(parent, first, last, level)
         self._finishIfIdle()
@@ -197,5 +213,9 @@ class _Expansion:
         self._finishIfIdle()
 
     def _finishIfIdle(self):
-        if self._bounded() or not self.waiting:
-            self.view._expandDone(self, self.shown, self._bounded())
+        # At the limit nothing more is opened, but the folders already opened
+        # are still being read: the rows they bring belong to what it shows.
+        if self.waiting or self.ending:
+            return
+        self.ending = True
+        afterTheSort(self.view, lambda: self.view._expandDone(self, self.shown, self._bounded()))

@@ -52,6 +52,13 @@ def _problems_text(problems):
     return "\n".join(lines)
 
 
+def _renamed(source, folder):
+    """`source` as a move question names it: with the free name it will take
+    when its own is taken in `folder`."""
+    name = fileops.free_name(folder, source.name, source.is_dir() and not source.is_symlink())
+    return source if name == source.name else f'{source} (as "{name}")'
+
+
 def _and(words):
     return words[0] if len(words) == 1 else f"{', '.join(words[:-1])} and {words[-1]}"
 
@@ -157,6 +164,16 @@ class HostCommands:
             folder = Path(base) / folder
         return Path(os.path.abspath(folder))
 
+    def _outsideWorkingFolder(self, folder, doing, done):
+        """Refuse, with a message, a `folder` outside the working folder: only
+        its tree is on screen, and what is made elsewhere is made unseen."""
+        base = self.services.workspace.workingFolder()
+        if base is None or not fileops.outside(folder, base):
+            return False
+        self._error(f"Cannot {doing} {folder}: it is outside the working folder {base}, "
+                    f"and nothing was {done}.")
+        return True
+
     def pasteFiles(self, folder):
         if not self.copied:
             self._error("Nothing to paste: copy files or folders first.")
@@ -171,6 +188,8 @@ class HostCommands:
         """Copy `sources` into `folder`, never overwriting, and say what happened."""
         folder = self._inWorkingFolder(folder)
         verb = {"Paste": "Pasted", "Drop": "Copied"}[action]
+        if self._outsideWorkingFolder(folder, f"{action.lower()} into", "copied"):
+            return
         try:
             with self.ui.progress(f"Copying into {folder}") as report:
                 result = fileops.paste(sources, folder, progress=report)
@@ -181,6 +200,8 @@ class HostCommands:
         self._problems(result.problems, "copied", folder)
         made = (f"{result.created[0]}" if len(result.created) == 1
                 else f"{_count(len(result.created))} into {folder}")
+        if action == "Drop" and len(result.created) == 1:
+            made = f"{result.sources[0]} to {result.created[0]}"   # a drag says what went where
         if result.cancelled:
             self.ui.status(f"{action} cancelled: {made} made before it stopped.")
         elif result.created:
@@ -203,8 +224,11 @@ class HostCommands:
         if not sources:
             self._error("Nothing to move.")
             return
-        question = (f"Move {sources[0]} into {folder}?" if len(sources) == 1 else
-                    f"Move these {len(sources)} items into {folder}?\n{_listing(sources)}")
+        if self._outsideWorkingFolder(folder, "move into", "moved"):
+            return
+        question = (f"Move {_renamed(sources[0], folder)} into {folder}?" if len(sources) == 1 else
+                    f"Move these {len(sources)} items into {folder}?\n"
+                    + _listing([_renamed(source, folder) for source in sources]))
         if not self.ui.confirm("Move", question):
             return
         try:
@@ -230,7 +254,7 @@ class HostCommands:
     def deleteFiles(self, paths):
         paths = [Path(p) for p in paths]
         if not paths:
-            self._error("Nothing selected to delete.")
+            self.ui.status("Nothing selected to delete.")   # as Copy says it
             return
         try:
             trash.prepare()

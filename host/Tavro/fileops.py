@@ -39,6 +39,14 @@ def copy_name(name, number, is_folder):
     return f"{path.stem} ({tag}){path.suffix}"
 
 
+def free_name(folder, name, is_folder):
+    """The name a copy or a move of `name` takes in `folder` as it stands now."""
+    number = 0
+    while os.path.lexists(Path(folder) / copy_name(name, number, is_folder)):
+        number += 1
+    return copy_name(name, number, is_folder)
+
+
 def _create_unique(folder, name, is_folder, create):
     """Call `create(candidate)` on free names until one is not taken."""
     number = 0
@@ -58,6 +66,7 @@ def _create_unique(folder, name, is_folder, create):
 @dataclass
 class PasteResult:
     created: list = field(default_factory=list)     # top-level copies made
+    sources: list = field(default_factory=list)     # what each of them is a copy of
     problems: list = field(default_factory=list)    # (source path, message)
     cancelled: bool = False
 
@@ -159,6 +168,7 @@ def paste(sources, folder, progress=None):
             result.problems.append((source, f"{source}: {_reason(exc)}"))
             continue
         result.created.append(top)
+        result.sources.append(source)
         failed = []   # folders not created: their contents are skipped
         for relative in entries:
             if not step(source / relative):
@@ -297,7 +307,7 @@ def move(sources, folder, progress=None):
 
 # ---------------------------------------------------------------- new entries
 
-def _outside(path, folder):
+def outside(path, folder):
     """Whether `path` lies outside `folder`, judged from the names as typed: a
     folder reached through a link inside `folder` is inside it, as the tree
     shows it. Another drive or network share is always outside."""
@@ -321,7 +331,7 @@ def _check_new_path(path, within=None):
     # name (a root, a drive, a share) replaces that folder in the join. What
     # arrives here is only the joined path, so the line drawn is the working
     # folder: every folder the tree offers lies inside it.
-    if within is not None and _outside(path, within):
+    if within is not None and outside(path, within):
         raise FileOpsError(f"Cannot create {path}: it would be outside the working folder "
                            f"{within}, and nothing was created.")
     if os.path.lexists(path):
@@ -343,7 +353,18 @@ def _create(path, make, within):
     path = _check_new_path(path, within)
     try:
         folders = _missing_folders(path.parent)
-        path.parent.mkdir(parents=True, exist_ok=True)
+        # Folders are made to hold the new item inside the working folder only:
+        # a working folder moved or removed meanwhile is not made anew.
+        if within is not None and folders and (outside(folders[0], within)
+                                               or not outside(within, folders[0])):
+            raise FileOpsError(f"Cannot create {path}: the working folder {within} no longer "
+                               f"exists (deleted or moved), and nothing was created.")
+        for folder in folders:
+            try:
+                os.mkdir(folder)
+            except FileExistsError:
+                if not os.path.isdir(folder):
+                    raise
         make(path)
     except FileExistsError:
         raise FileOpsError(f"Something already exists at {path}: nothing was created.") from None

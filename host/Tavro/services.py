@@ -34,6 +34,7 @@ class Commands:
         return sorted(self._handlers)
 
     def execute(self, id, *args):
+        self._services.window.answered = True
         handler = self._handlers.get(id)
         if handler is None:
             self._services.window.showErrorMessage(f"Unknown command: {id}")
@@ -53,6 +54,7 @@ class Window:
         self._toolbars = []
         self._box = None   # the message box on screen, if any
         self.recentErrors = collections.deque(maxlen=100)
+        self.answered = False   # a command has run or an error been shown since a prompt closed
 
     def attach(self, main_window):
         """Make `main_window` the parent of messages and prompts (None detaches)."""
@@ -66,8 +68,15 @@ class Window:
 
     def showErrorMessage(self, text):
         """Show `text` in the window's one message box: a newer message replaces
-        the one still open, so that errors never pile up in a stack of boxes."""
+        the one still open, so that errors never pile up in a stack of boxes.
+
+        Shown while an error about a file or folder is being handled, the box
+        names it too: a plug-in's own words may not."""
+        self.answered = True
         text = errors.sentence(text)
+        named = _named()
+        if named is not None and named not in text:
+            text = f"{text}\n{named}"
         print(f"Tavro: {text}", file=sys.stderr)
         self.recentErrors.append(text)
         main = self.mainWindow()
@@ -99,8 +108,22 @@ class Window:
             return None
         main = self.mainWindow()
         title = main.windowTitle() if main is not None else "Tavro"
-        return prompts.open_text_prompt(label, text, then, parent=main, title=title,
-                                        window=self)
+        return prompts.open_text_prompt(label, text, self._sayingWhy(then), parent=main,
+                                        title=title, window=self)
+
+    def _sayingWhy(self, then):
+        """`then`, and a word when a confirmed text that names nothing (blank,
+        "." or only separators) led to no command and no message: the answer
+        was a name to create, and nothing was created."""
+        def answer(value, ok):
+            self.answered = False
+            result = then(value, ok)
+            if ok and not self.answered and not value.replace(".", "").strip("/\\"):
+                self.showErrorMessage("A name cannot be empty: nothing was created."
+                                      if not value.strip() else
+                                      f"\"{value}\" cannot be a name: nothing was created.")
+            return result
+        return answer
 
     def registerToolBar(self, toolbar):
         """Record a plug-in's toolbar; it stays where its plug-in placed it.
@@ -113,6 +136,13 @@ class Window:
     def toolBars(self):
         alive = [ref() for ref in self._toolbars]
         return [bar for bar in alive if bar is not None and not sip.isdeleted(bar)]
+
+
+def _named():
+    """The file or folder named by the OSError being handled, or None."""
+    error = sys.exc_info()[1]
+    named = getattr(error, "filename", None) if isinstance(error, OSError) else None
+    return None if named is None else str(named)
 
 
 class Workspace:
