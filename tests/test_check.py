@@ -65,7 +65,7 @@ BROKEN = {
         [("Kelpa/layout.py", "    return box\n", "    holder = QWidget()\n    holder.setLayout(box)\n    return holder\n")],
         ["Kelpa.QVBox returns a QWidget; the panel hands it to setLayout, which takes a layout"]),
     "then(text)": (
-        [("Tavro/prompts.py", "then(value, result == QDialog.DialogCode.Accepted)", "then(value)")],
+        [("Tavro/services.py", "result = then(value, ok)", "result = then(value)")],
         ["tavro.window.showTextInputBox calls then with 1 argument; the panel's callbacks take (text, ok)"]),
     "setRootPath returns None": (
         [("Kelpa/models.py", "        return super().setRootPath(path)", "        super().setRootPath(path)")],
