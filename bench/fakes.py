@@ -49,12 +49,14 @@ class SelectionFlag(int):
 
     NoUpdate = Member(0x0)
     Select = Member(0x2)
+    Deselect = Member(0x4)
     Rows = Member(0x20)
 
 
 class SelectionModel:
     """select() and setCurrentIndex() record into dicts; clear() empties a
-    list; selectedRows() returns the prebuilt list of indexes."""
+    list; selectedRows() returns the prebuilt list of indexes, currentIndex()
+    the first of them, and clearCurrentIndex() empties the current dict."""
 
     SelectionFlag = SelectionFlag
 
@@ -65,6 +67,8 @@ class SelectionModel:
         self.current = {}
         self.setCurrentIndex = self.current.__setitem__
         self.selectedRows = returning(rows)
+        self.currentIndex = returning(rows[0])
+        self.clearCurrentIndex = self.current.clear
 
 
 def sort_model(files=("README.md", "assets"), folders=("build",)):
@@ -79,11 +83,12 @@ def sort_model(files=("README.md", "assets"), folders=("build",)):
 
 class Tree:
     """What select/selection and setRootPath reach through the tree, for a
-    folder /work/p of `count` entries: the two models and the selection model
-    are fakes; `install(view)` puts them on a real tree (or anything else)."""
+    folder /work/p of `count` entries (every other one in /work/q instead
+    when `outside`): the two models and the selection model are fakes;
+    `install(view)` puts them on a real tree (or anything else)."""
 
-    def __init__(self, count):
-        self.paths = [f"/work/p/Entry{i}.txt" for i in range(count)]
+    def __init__(self, count, outside=False):
+        self.paths = [f"/work/{'q' if outside and i % 2 else 'p'}/Entry{i}.txt" for i in range(count)]
         make = _indexes()
         source = [make() for _ in self.paths]
         self.proxy = proxy = [make() for _ in self.paths]
@@ -93,9 +98,12 @@ class Tree:
         by_path = dict(zip(self.paths, source))
         by_path[self.root_path] = root_source
         file_path = dict(zip(source, self.paths))
+        file_path[root_source] = self.root_path
         from_source = dict(zip(source, proxy))
         from_source[root_source] = root_proxy
         to_source = dict(zip(proxy, source))
+        to_source[root_proxy] = root_source
+        self.root_index = returning(root_proxy)
         parents = dict.fromkeys(proxy, parent)
 
         self.fsmodel = SimpleNamespace(index=by_path.__getitem__, filePath=file_path.__getitem__,
@@ -115,4 +123,5 @@ class Tree:
         view.expand = id
         view.scrollTo = id
         view.setRootIndex = self.roots.add
+        view.rootIndex = self.root_index
         return view

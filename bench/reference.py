@@ -19,6 +19,26 @@ from Kelpa import (MARGIN_LARGE, QAbstractItemView, QAction, QApplication, QClip
 from Tavro import tavro
 
 
+def _normalised(pathStr):
+    return osp.normcase(osp.normpath(pathStr))
+
+
+def _below(rootStr):
+    """The root's path as _inside compares it, ending in a separator."""
+    return osp.join(_normalised(rootStr), "")
+
+
+def _inside(below, pathStr):
+    """Whether the tree shows the row of `pathStr` below the root (`below`,
+    None when no root is set: the whole file system is shown)."""
+    if below is None:
+        return True
+    name = _normalised(pathStr)
+    if not name.startswith(below):
+        return False
+    return name != below
+
+
 class NoFolderOpenedPage(QPluginWidget, QWidget):
     """
     No folder opened
@@ -174,27 +194,28 @@ class ExplorerView(QPluginWidget, QWidget):
             self._viewToolBar.setEnabled(False)
         else:
             self._stacked.setCurrentWidget(self._fileSystemView)
-            self._fileSystemView.setRootPath(path)
+            opened = self._fileSystemView.setRootPath(path)
             self._viewToolBar.setEnabled(True)
-            # The rows the tree no longer shows below its root leave the
+            if not opened:
+                return
+            # The rows the tree no longer shows below its new root leave the
             # selection, and so does the current row when it is one of them.
             view = self._fileSystemView
             sel = view.selectionModel()
             if sel is None:
                 return
             rootIdx = view.rootIndex()
-            rootStr = view.fsmodel.filePath(view.sortModel.mapToSource(rootIdx))
-            root = Path(rootStr)
+            below = None
+            if rootIdx.isValid():
+                below = _below(view.fsmodel.filePath(view.sortModel.mapToSource(rootIdx)))
             for idx in sel.selectedRows():
                 if idx.isValid():
-                    pathStr = view.fsmodel.filePath(view.sortModel.mapToSource(idx))
-                    if root not in Path(pathStr).parents:
+                    if not _inside(below, view.fsmodel.filePath(view.sortModel.mapToSource(idx))):
                         sel.select(idx, sel.SelectionFlag(sel.SelectionFlag.Deselect.value
                                                           | sel.SelectionFlag.Rows.value))
             current = sel.currentIndex()
             if current.isValid():
-                pathStr = view.fsmodel.filePath(view.sortModel.mapToSource(current))
-                if root not in Path(pathStr).parents:
+                if not _inside(below, view.fsmodel.filePath(view.sortModel.mapToSource(current))):
                     sel.clearCurrentIndex()
 
     def workingFolder(self) -> "Path | None":
@@ -211,11 +232,18 @@ class ExplorerView(QPluginWidget, QWidget):
         sel = view.selectionModel()
         model = view.sortModel
         fsModel = view.fsmodel
+        # Only rows the tree shows below its root are selected.
+        rootIdx = view.rootIndex()
+        below = None
+        if rootIdx.isValid():
+            below = _below(fsModel.filePath(model.mapToSource(rootIdx)))
         sel.clear()
         first = None
         for p in paths:
             idx = model.mapFromSource(fsModel.index(str(p)))
             if not idx or not idx.isValid():
+                continue
+            if not _inside(below, fsModel.filePath(model.mapToSource(idx))):
                 continue
             view.expand(model.parent(idx))
             sel.select(idx, sel.SelectionFlag(sel.SelectionFlag.Select.value
@@ -224,11 +252,11 @@ class ExplorerView(QPluginWidget, QWidget):
                 first = p
         if first is not None:
             firstIdx = model.mapFromSource(fsModel.index(str(first)))
-            if firstIdx.isValid():
+            if firstIdx.isValid() and _inside(below, fsModel.filePath(model.mapToSource(firstIdx))):
                 sel.setCurrentIndex(firstIdx, sel.SelectionFlag.NoUpdate)
         if paths:
             lastIdx = model.mapFromSource(fsModel.index(str(paths[-1])))
-            if lastIdx.isValid():
+            if lastIdx.isValid() and _inside(below, fsModel.filePath(model.mapToSource(lastIdx))):
                 view.scrollTo(lastIdx)
 
     def selection(self) -> "List[Path]":

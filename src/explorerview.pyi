@@ -86,11 +86,13 @@ class ExplorerView(QPluginWidget, QWidget):
 
         `paths` must be a `list` (not a tuple or a subclass): anything else
         raises TypeError and leaves the selection as it was. A path the
-        tree's file system model cannot find is skipped without a message.
-        The folder holding each selected row is expanded, the first row
-        selected becomes the current row, and the tree scrolls to the last
-        path of the list. An empty list clears the selection and the current
-        row. Returns None.
+        tree's file system model cannot find is skipped without a message,
+        and so is one the tree does not show: outside the working folder, or
+        the folder itself (before any folder was set, the model's finding it
+        is enough). The folder holding each selected row is expanded, the
+        first row selected becomes the current row, and the tree scrolls to
+        the last path of the list when that one is shown. An empty list
+        clears the selection and the current row. Returns None.
         """
     def selection(self) -> list[Path]:
         """The paths of the selected rows, as a new list of `Path`.

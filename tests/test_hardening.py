@@ -31,7 +31,11 @@ def raises(kind, call, times=1):
     return caught
 
 class Index:
+    path = "/x"
     def isValid(self): return True
+
+class Root(Index):  # the tree's root: every other row lies below it
+    path = "/"
 
 class Model:  # the file system model and the proxy at once
     def setRootPath(self, path): return Index()
@@ -39,7 +43,7 @@ class Model:  # the file system model and the proxy at once
     def mapToSource(self, index): return index
     def index(self, path): return Index()
     def parent(self, index): return index
-    def filePath(self, index): return "/x"
+    def filePath(self, index): return index.path
 
 class Flag(int):
     Select = Rows = NoUpdate = types.SimpleNamespace(value=1)
@@ -49,7 +53,7 @@ SELECTION = dict(SelectionFlag=Flag, clear=lambda self: None, select=lambda self
 Selection = type("Selection", (), SELECTION)
 
 VIEW = dict(fsmodel=Model(), sortModel=Model(), selectionModel=lambda self: Selection(),
-            expand=lambda self, index: None, scrollTo=lambda self, index: None)
+            rootIndex=lambda self: Root(), expand=lambda self, index: None, scrollTo=lambda self, index: None)
 
 def panel(view):
     return types.SimpleNamespace(_fileSystemView=view)
@@ -372,6 +376,7 @@ class Hooks:
     at = 0        # the hook that drops everything; 0 for none
     drops = []    # what lets go of the caller's references
     prompts = []  # callbacks handed to the host's prompts
+    paths = 0     # paths handed out so far in this case (Hooked.__fspath__)
 junk = []
 
 inside = threading.local()  # on: this thread is making the call
@@ -395,7 +400,13 @@ def tick():
 class Hooked:
     """An argument and a host object at once: every hook ticks."""
     def __str__(self): tick(); return "/x"
-    def __fspath__(self): tick(); return "/x"
+    def __fspath__(self):
+        # The first path a call reads is the tree's root; the later ones lie
+        # inside and outside it by turns, so both ways through the bodies that
+        # keep to the rows below the root are taken.
+        tick()
+        Hooks.paths += 1
+        return "/x" if Hooks.paths == 1 else "/x/y" if Hooks.paths % 2 else "/w"
     def __eq__(self, other): tick(); return self is other
     def __hash__(self): tick(); return 7
     def __bool__(self): tick(); return True
@@ -459,7 +470,7 @@ def prepare(kind, fn, rng):
     return call, drops
 
 def run(kind, make, seed, at):
-    Hooks.count, Hooks.at = 0, 0
+    Hooks.count, Hooks.at, Hooks.paths = 0, 0, 0
     call, Hooks.drops = prepare(kind, make(), random.Random(seed))
     Hooks.at = at
     inside.on = True
@@ -564,7 +575,7 @@ def exit_once(name, kind, make, seed, at):
     sys.stdout.flush(), sys.stderr.flush()
     if (pid := os.fork()) == 0:
         sys.setswitchinterval(1000)
-        Hooks.count, Hooks.at = 0, 0
+        Hooks.count, Hooks.at, Hooks.paths = 0, 0, 0
         call, Hooks.drops = prepare(kind, make(), random.Random(seed))
         Hooks.at = at
 

@@ -555,9 +555,19 @@ MADE_BY = {
 ORDER_CASES = {key: (key, {"parent": None}, {}) for key, *_ in FUNCTIONS}
 ORDER_CASES.update({
     "ExplorerView.select": ("ExplorerView.select", {"paths": "list"}, {}),
+    "ExplorerView.select, paths outside the root": (
+        "ExplorerView.select", {"paths": "list"}, {"osp.normcase().startswith()": False}),
+    "ExplorerView.select, the root itself": (
+        "ExplorerView.select", {"paths": "list"}, {"osp.normcase() != osp.join()": False}),
+    "ExplorerView.select, no root yet": (
+        "ExplorerView.select", {"paths": "list"}, {"self._fileSystemView.rootIndex().isValid()": False}),
     "ExplorerView.setWorkingFolder(None)": ("ExplorerView.setWorkingFolder", {"path": None}, {}),
-    "ExplorerView.setWorkingFolder, rows below the root": (
-        "ExplorerView.setWorkingFolder", {}, {"Path().parents[0] == Path()": True}),
+    "ExplorerView.setWorkingFolder, rows outside the root": (
+        "ExplorerView.setWorkingFolder", {}, {"osp.normcase().startswith()": False}),
+    "ExplorerView.setWorkingFolder, a folder refused": (
+        "ExplorerView.setWorkingFolder", {}, {"self._fileSystemView.setRootPath()": False}),
+    "ExplorerView.setWorkingFolder, the whole file system": (
+        "ExplorerView.setWorkingFolder", {}, {"self._fileSystemView.rootIndex().isValid()": False}),
     "ExplorerView.workingFolder, no folder": (
         "ExplorerView.workingFolder", {}, {"self._stacked.currentWidget() == self._noFolderOpenedPage": True}),
     "FolderFirstSortModel.lessThan, same kind": (
@@ -593,11 +603,15 @@ def translated_first(log):
 def recorded_run(module, key, given, book):
     """Runs the function `key` of `module` on Recorders, every global of the
     module a Recorder too: what it did, as the book's log. A constructor runs
-    on a recorded instance of its class."""
+    on a recorded instance of its class. The plain-Python plug-in's own helper
+    functions run as they are: they stand for steps inside the native bodies,
+    whose every read and call is recorded."""
     creator, handed = MADE_BY.get(key, (key, None))
     cls_name, name = creator.split(".")[:2]
     cls = getattr(module, cls_name)
-    with recorded_globals(module, [n for n in vars(module) if not n.startswith("__")], book):
+    hosts = [n for n, v in vars(module).items() if not n.startswith("__")
+             and not (inspect.isfunction(v) and v.__module__ == module.__name__)]
+    with recorded_globals(module, hosts, book):
         return run_recorded(cls, name, handed, key, given, book)
 
 

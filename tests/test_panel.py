@@ -3,10 +3,12 @@ shows after construction, its two states, selection as paths, the keys, clicks
 and menus a user reaches it with, and its lifetime."""
 import ast
 import gc
+import ntpath
+import posixpath
 import types
 import typing
 import weakref
-from pathlib import Path, PurePosixPath, PureWindowsPath
+from pathlib import Path
 
 import pytest
 from conftest import TavroDouble
@@ -321,15 +323,22 @@ def test_select_then_selection_round_trip(opened):
     assert view.currentIndex() == proxy_index(panel, wanted[0])
 
 
-def test_select_replaces_skips_unknown_paths_and_clears(opened):
+def test_select_replaces_skips_unknown_paths_and_clears(opened, folder_tree):
+    """Paths the tree does not show are skipped as unknown ones are, though
+    the toolkit's model finds them on disk: another folder's, the root itself."""
     panel, root = opened
+    other = folder_tree(["notes.txt", "sub/x.txt"])
+    view = panel._fileSystemView
     panel.select([root / "a.txt"])
-    panel.select([root / "nowhere.txt", root / "B.txt", "not/a/path"])
+    panel.select([root / "nowhere.txt", other / "notes.txt", root / "B.txt", "not/a/path", root, other / "sub/x.txt"])
     assert panel.selection() == [root / "B.txt"]
-    current = panel._fileSystemView.currentIndex
-    assert current() == proxy_index(panel, root / "B.txt")  # the first path selected
+    assert view.currentIndex() == proxy_index(panel, root / "B.txt")  # the first path selected
+    panel.select([other / "notes.txt", root / ".." / other.name / "sub" / "x.txt"])
+    assert panel.selection() == [] and not view.currentIndex().isValid()
+    assert not view.isExpanded(proxy_index(panel, other / "sub"))
+    panel.select([root / "a.txt"])
     panel.select([])
-    assert panel.selection() == [] and not current().isValid()
+    assert panel.selection() == [] and not view.currentIndex().isValid()
 
 
 @pytest.mark.parametrize("order", ["top first", "bottom first"])
@@ -402,33 +411,54 @@ class EndlessIndex:
         return EndlessIndex(self.path, self.depth + 1)
 
 
-@pytest.mark.parametrize("flavour, below", [
-    (PurePosixPath, ["/w/p/a.txt", "/w/p/sub/d.txt"]),
-    (PureWindowsPath, ["/w/p/a.txt", "/w/p/sub/d.txt", "/W/P/b.txt", "\\w\\p\\c.txt"]),
-])
-def test_new_root_compares_paths_by_components_as_the_platform_does(
-        explorerview, panel, monkeypatch, flavour, below):
+# Rows of a stand-in tree, spelled as a host's model may spell them.
+ROWS = ["/w/p/a.txt", "/w/pa/b.txt", "/w/p", "/w", "/w/p/sub/d.txt", "/W/P/b.txt", "\\w\\p\\c.txt",
+        "/w/p/../q/e.txt", "/w/p/sub/../f.txt", "/", "/w/p/g.txt/"]
+
+
+@pytest.mark.parametrize("flavour, root, below", [
+    (posixpath, "/w/p", ["/w/p/a.txt", "/w/p/sub/d.txt", "/w/p/sub/../f.txt", "/w/p/g.txt/"]),
+    (ntpath, "/w/p", ["/w/p/a.txt", "/w/p/sub/d.txt", "/W/P/b.txt", "\\w\\p\\c.txt", "/w/p/sub/../f.txt",
+                      "/w/p/g.txt/"]),
+    (posixpath, "/", [row for row in ROWS if row.startswith("/") and row != "/"]),
+    (posixpath, "/w/p/", ["/w/p/a.txt", "/w/p/sub/d.txt", "/w/p/sub/../f.txt", "/w/p/g.txt/"]),
+], ids=["posix", "windows", "posix, the top folder", "posix, a root ending in a slash"])
+@pytest.mark.parametrize("how", ["new root", "refused root", "select"])
+def test_rows_below_the_root_are_told_by_their_paths_as_the_platform_does(
+        explorerview, panel, monkeypatch, flavour, root, below, how):
     """Over a tree whose every row has a valid parent: the rows below the
-    root stay, by the components of their paths, with the case and separators
-    of the platform's paths (the module's global Path); the rest, and the
-    current row among them, are deselected whole, each once."""
-    rows = ["/w/p/a.txt", "/w/pa/b.txt", "/w/p", "/w", "/w/p/sub/d.txt", "/W/P/b.txt", "\\w\\p\\c.txt"]
-    deselected, cleared = [], []
+    root, by their normalised path strings (`..` collapsed, the case and
+    separators of the platform's paths: the module's global osp), are what
+    select() selects and what a new root keeps; the rest, the root itself and
+    the current row among them, are skipped by select() and deselected whole,
+    each once, by a new root. A refused root changes nothing."""
+    calls = []
     Flag = QItemSelectionModel.SelectionFlag
     model = types.SimpleNamespace(
-        SelectionFlag=Flag, selectedRows=lambda: [EndlessIndex(p) for p in rows],
-        select=lambda idx, flags: deselected.append((idx.path, flags)),
-        currentIndex=lambda: EndlessIndex("/w/pa/b.txt"), clearCurrentIndex=lambda: cleared.append(True))
+        SelectionFlag=Flag, clear=lambda: calls.append("clear"), selectedRows=lambda: [EndlessIndex(p) for p in ROWS],
+        select=lambda idx, flags: calls.append(("select", idx.path, flags)),
+        setCurrentIndex=lambda idx, flags: calls.append(("current", idx.path)),
+        currentIndex=lambda: EndlessIndex("/w/pa/b.txt"), clearCurrentIndex=lambda: calls.append("no current"))
     panel._fileSystemView = types.SimpleNamespace(
-        setRootPath=lambda path: True, rootIndex=lambda: EndlessIndex("/w/p"), selectionModel=lambda: model,
-        fsmodel=types.SimpleNamespace(filePath=lambda idx: idx.path),
-        sortModel=types.SimpleNamespace(mapToSource=lambda idx: idx))
+        setRootPath=lambda path: how != "refused root", rootIndex=lambda: EndlessIndex(root),
+        selectionModel=lambda: model, expand=lambda idx: calls.append(("expand", idx.path)),
+        scrollTo=lambda idx: calls.append(("scroll", idx.path)),
+        fsmodel=types.SimpleNamespace(filePath=lambda idx: idx.path, index=EndlessIndex),
+        sortModel=types.SimpleNamespace(mapToSource=lambda idx: idx, mapFromSource=lambda idx: idx,
+                                        parent=lambda idx: EndlessIndex(flavour.dirname(idx.path))))
     panel._stacked = types.SimpleNamespace(setCurrentWidget=lambda page: None)
-    monkeypatch.setattr(explorerview, "Path", flavour)
+    monkeypatch.setattr(explorerview, "osp", flavour)
 
-    panel.setWorkingFolder("/w/p")
-    assert deselected == [(p, Flag.Deselect | Flag.Rows) for p in rows if p not in below]
-    assert cleared == [True]
+    if how == "select":
+        panel.select(ROWS)
+        selected = [step for p in below for step in (("expand", flavour.dirname(p)), ("select", p, Flag.Select | Flag.Rows))]
+        scrolled = [("scroll", ROWS[-1])] if ROWS[-1] in below else []
+        assert calls == ["clear", *selected, ("current", below[0]), *scrolled]
+    else:
+        panel.setWorkingFolder(root)
+        outside = [("select", p, Flag.Deselect | Flag.Rows) for p in ROWS if p not in below]
+        current = [] if "/w/pa/b.txt" in below else ["no current"]
+        assert calls == ([] if how == "refused root" else [*outside, *current])
 
 
 class PathList(list):
@@ -448,18 +478,24 @@ def test_select_refuses_anything_but_a_list(opened, wrong):
 
 # ---------------------------------------------------------------- keys and clicks
 
-def test_copy_and_delete_send_the_selection_read_when_they_fire(qtbot, opened, tavro_double):
+def test_copy_and_delete_send_the_selection_read_when_they_fire(qtbot, opened, folder_tree, tavro_double):
     panel, root = opened
+    other = folder_tree(["notes.txt"])
     tree = focused_tree(panel)
     qtbot.keyClick(tree, Qt.Key.Key_C, CTRL)
     panel.select([root / "B.txt"])
     qtbot.keyClick(tree, Qt.Key.Key_Delete)
     panel.select([root / "a.txt"])
     qtbot.keyClick(tree, Qt.Key.Key_C, CTRL)
+    panel.select([other / "notes.txt"])  # found on disk, not shown by the tree
+    qtbot.keyClick(tree, Qt.Key.Key_C, CTRL)
+    qtbot.keyClick(tree, Qt.Key.Key_Delete)
     assert tavro_double.executed() == [
         ("Nodra.copyFiles", []),
         ("Nodra.deleteFiles", [root / "B.txt"]),
         ("Nodra.copyFiles", [root / "a.txt"]),
+        ("Nodra.copyFiles", []),
+        ("Nodra.deleteFiles", []),
     ]
 
 

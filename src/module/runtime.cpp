@@ -62,6 +62,19 @@ Object callWithKeywords(py::handle callable, const Name* method, PyObject** stac
 }
 }  // namespace detail
 
+namespace {
+const Name startswith{"startswith"};  // declared at namespace scope: names are interned at exec
+}  // namespace
+
+bool startsWith(py::handle text, py::handle prefix) {
+    if (PyUnicode_CheckExact(text.ptr()) && PyUnicode_CheckExact(prefix.ptr())) {
+        Py_ssize_t found = PyUnicode_Tailmatch(text.ptr(), prefix.ptr(), 0, PY_SSIZE_T_MAX, -1);
+        if (found < 0) throw PythonError();
+        return found != 0;
+    }
+    return truth(callMethod(text, startswith, prefix));
+}
+
 Object callWithOptional(py::handle callable, py::handle arg, std::initializer_list<Keyword> keywords) {
     constexpr std::size_t most = 8;
     assert(keywords.size() <= most);

@@ -212,6 +212,12 @@ inline Object less(py::handle a, py::handle b) {
     return ownedOrThrow(intoPython([&] { return PyObject_RichCompare(a.ptr(), b.ptr(), Py_LT); }));
 }
 
+// `text.startswith(prefix)` as an `if` takes it. Two exact strs are answered
+// by their code points, as str's own method answers, without the method call
+// (the tree asks it once per selected row); anything else is asked its own
+// startswith.
+bool startsWith(py::handle text, py::handle prefix);
+
 // item in container: the container's __contains__, or else a walk of its
 // items comparing each with `item`, as Python's `in` does.
 inline bool contains(py::handle container, py::handle item) {

@@ -18,9 +18,10 @@ const Name openFileCommand{"Nodra.openFile"};
 // The folder is not stored on the panel: the stack's page says whether one is
 // open, and the tree's model holds which. A root the tree refused (it has told
 // the user why) still leaves the tree page up, so the user sees where they are.
-// Once the tree shows a folder, the selection holds only rows it shows: what
-// was selected elsewhere would otherwise be copied, deleted or used as the
-// folder of a new item without the user seeing it. Closing the folder keeps
+// Once the tree shows a new folder, the selection holds only rows it shows:
+// what was selected elsewhere would otherwise be copied, deleted or used as
+// the folder of a new item without the user seeing it. A refused folder
+// changes neither the root nor the selection, and closing the folder keeps
 // the selection, as the tree keeps its root.
 Object setWorkingFolderBody(Frame& f) {
     py::handle self = f.self(), path = f.arg(1);
@@ -31,9 +32,9 @@ Object setWorkingFolderBody(Frame& f) {
     } else {
         Object pages = getAttr(self, names::stacked);
         methodOf(pages, setCurrentWidget)(getAttr(self, names::fileSystemView));
-        callMethod(getAttr(self, names::fileSystemView), names::setRootPath, path);
+        Object opened = callMethod(getAttr(self, names::fileSystemView), names::setRootPath, path);
         callMethod(getAttr(self, names::viewToolBar), setEnabled, Py_True);
-        deselectRowsOutsideRoot(getAttr(self, names::fileSystemView));
+        if (truth(opened)) deselectRowsOutsideRoot(getAttr(self, names::fileSystemView));
     }
     return none();
 }
