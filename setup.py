@@ -16,7 +16,9 @@ from skbuild import setup
 BUILDS = not {"build", "build_ext", "bdist_wheel", "install", "develop"}.isdisjoint(sys.argv[1:])
 
 setup(
+    # Tavro_Workspace.explorerview_check: the host check, a package of its own.
     # Tavro_Workspace-stubs: the stub for type checkers, beside the package (CMakeLists.txt says why).
-    packages=["Tavro_Workspace", "Tavro_Workspace-stubs"] if BUILDS else [],
+    packages=(["Tavro_Workspace", "Tavro_Workspace.explorerview_check", "Tavro_Workspace-stubs"]
+              if BUILDS else []),
     cmake_languages=("CXX",),
 )

@@ -24,8 +24,9 @@ HOST = ROOT / "host"
 MODULE_FILE = "explorerview.cpython-311-x86_64-linux-gnu.so"
 # The library of the toolkit's own model calls, beside the module where the build has it.
 MODEL_CALLS_FILE = "libexplorerview-qt.so"
-# The host check, shipped beside the module wherever it goes.
-CHECK_FILE = "explorerview_check.py"
+# The host check, a package shipped beside the module wherever it goes, with every file of its sources.
+CHECK_PACKAGE = "explorerview_check"
+CHECK_FILES = sorted(path.name for path in (ROOT / "src" / "check" / CHECK_PACKAGE).glob("*.py"))
 # The host's own plug-in package, as `cmake --install` finds it.
 HOST_PACKAGE_INIT = '"""The host\'s workspace plug-in package."""\nHOST_VERSION = "2.1"\n'
 
@@ -142,8 +143,9 @@ def test_cmake_install_places_module_in_plugin_package(host_install, build_folde
     # Beside the host's __init__.py, no __init__.pyi of ours: it would hide the
     # host's package from type checkers.
     installed = sorted(p.name for p in (host_install / "Tavro_Workspace").iterdir())
-    assert installed == sorted(["__init__.py", MODULE_FILE, "explorerview.pyi", CHECK_FILE,
+    assert installed == sorted(["__init__.py", MODULE_FILE, "explorerview.pyi", CHECK_PACKAGE,
                                 *model_calls(build_folder)])
+    assert sorted(p.name for p in (host_install / "Tavro_Workspace" / CHECK_PACKAGE).iterdir()) == CHECK_FILES
     assert (host_install / "Tavro_Workspace" / "__init__.py").read_text() == HOST_PACKAGE_INIT
 
 
@@ -154,7 +156,7 @@ def test_wheel_holds_the_module_and_its_stubs(wheel, build_folder):
     # The package stays a namespace the host owns: no __init__.py of ours, and
     # the marker that type checkers need sits in a partial stub package beside it.
     assert names == {f"Tavro_Workspace/{MODULE_FILE}", "Tavro_Workspace/explorerview.pyi",
-                     f"Tavro_Workspace/{CHECK_FILE}",
+                     *(f"Tavro_Workspace/{CHECK_PACKAGE}/{name}" for name in CHECK_FILES),
                      *(f"Tavro_Workspace/{name}" for name in model_calls(build_folder)),
                      "Tavro_Workspace/__init__.pyi", "Tavro_Workspace-stubs/explorerview.pyi",
                      "Tavro_Workspace-stubs/py.typed"}
