@@ -156,9 +156,15 @@ def _changing_selection(panel, tree, function, argument):
 
 
 def _select(module, python):
+    """select() of ROWS paths. Each found row is told inside the root by
+    osp.normpath and osp.normcase, Python functions on either side that the
+    own-part split would count as the module's (see the pruning row): builtins
+    stand for them here, so the row measures the module's own walk."""
     tree = fakes.Tree(ROWS)
     panel = _panel(module, python, tree)
-    return _changing_selection(panel, tree, type(panel).select, tree.paths)
+    osp = SimpleNamespace(normpath=sys.intern, normcase=sys.intern, join=os.path.join)
+    select = _with_global(_classes(module, python), "osp", osp, type(panel).select)
+    return _changing_selection(panel, tree, select, tree.paths)
 
 
 def _prune(module, python):
