@@ -98,11 +98,14 @@ struct NativeCalls {
     // system: [floor, floor + span). Python 3.11 runs Python-to-Python calls
     // without using the C stack, so a program that raises the recursion limit
     // may recurse far, and every level through a native call uses the C stack.
-    // span is 0 until the stack is measured, and again whenever it is measured
-    // anew (another stack, another limit), and stays 0 where it cannot be. On
-    // a fixed stack floor is its lowest call start; on a stack that follows
-    // the limit it is the deepest call let start since it was measured: deeper
-    // the limit in force decides, asked once for each call that goes deeper.
+    // floor is the deepest call let start so far, and span reaches up to the
+    // top of its stack: a call deeper than any before asks (on a stack that
+    // follows the limit, asks for the limit in force). Once a recursion has
+    // come back up, a call that returns far above floor raises it to itself,
+    // so that the next recursion is checked again as it goes down: the limit
+    // may have been lowered meanwhile. span is 0 until the stack is measured,
+    // and again whenever it is measured anew (another stack, another limit),
+    // and stays 0 where it cannot be.
     std::uintptr_t floor = 0, span = 0;
     // The stack the last call that asked ran on, and the one before it: a
     // thread that switches between its own stack and one its program made (as
@@ -111,6 +114,9 @@ struct NativeCalls {
     // Native calls running inside one another on this thread: where the stack
     // cannot be measured they are counted (module/stack.hpp).
     int depth = 0;
+    // How far below a returning call floor may stay: far more than the depth
+    // a sort's comparisons start at varies by, so they never ask again.
+    static constexpr std::uintptr_t keptBelow = 64 * 1024;
 };
 thread_local NativeCalls nativeCalls;
 
@@ -144,11 +150,10 @@ EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE bool stackLeft(NativeCalls& calls, std::
     if (!stack.holds(here) || !stack.measured) return calls.depth < unmeasuredCallBudget();
     const std::uintptr_t lowest = stack.lowestCallStart();
     if (here < lowest) return false;
-    const std::uintptr_t floor = stack.followsLimit ? here : lowest;
-    if (!calls.span || floor < calls.floor) {
+    if (!calls.span || here < calls.floor) {
         if (stack.followsLimit) mapRoomBelow(stack, here);
-        calls.floor = floor;
-        calls.span = stack.high - floor;
+        calls.floor = here;
+        calls.span = stack.high - here;
     }
     return true;
 }
@@ -184,6 +189,12 @@ EXPLORERVIEW_ALWAYS_INLINE PyObject* run(Frame& frame) {
     --calls.depth;
     calls.running = outer;
     Py_LeaveRecursiveCall();
+    // Back far above the deepest call let start: the calls below are asked
+    // about again (NativeCalls::floor).
+    if (const std::uintptr_t above = here - calls.floor; above < calls.span && above > NativeCalls::keptBelow) {
+        calls.floor = here;
+        calls.span -= above;
+    }
     return result;
 }
 
