@@ -232,4 +232,5 @@ HOSTILE = [test_hardening.test_slot_of_another_class_raises_as_in_python,
 def test_hostile_cases_on_a_newer_interpreter(newer, version, test):
     run = newer(version, version)
     for case in parametrized(test):
-        test(run_child=run, **case)
+        if "in_greenlets" not in case.get("stack", ""):  # Debian's greenlet is for its own interpreter only
+            test(run_child=run, **case)
