@@ -116,6 +116,31 @@ def test_slot_of_another_class_raises_as_in_python(run_child, call):
     """)
 
 
+# A read that fails without setting an error, as only broken C code does (a
+# type whose attribute slot returns NULL, made here with ctypes): the caller
+# gets a SystemError, inside setRootPath's except clause as anywhere else.
+BROKEN_READS = {
+    "setRootPath's except clause": "m.FileSystemView.setRootPath(broken, '/')",
+    "rootPath": "m.FileSystemView.rootPath(broken)",
+}
+
+
+@pytest.mark.parametrize("call", BROKEN_READS.values(), ids=BROKEN_READS.keys())
+def test_read_failing_without_an_error_raises_system_error(run_child, call):
+    run_child(f"""
+        import ctypes
+        class Broken:
+            pass
+        getattro = ctypes.c_void_p.from_address(id(Broken) + 18 * ctypes.sizeof(ctypes.c_void_p))  # tp_getattro
+        assert getattro.value == ctypes.cast(ctypes.pythonapi.PyObject_GenericGetAttr, ctypes.c_void_p).value
+        failing = ctypes.CFUNCTYPE(ctypes.c_void_p, ctypes.c_void_p, ctypes.c_void_p)(lambda obj, name: None)
+        getattro.value = ctypes.cast(failing, ctypes.c_void_p).value
+        broken = Broken()
+        error = raises(SystemError, lambda: {call}, times=100)
+        assert str(error) == "error return without exception set", error
+    """, debug_malloc=True)
+
+
 # A lazy-loading stub that puts the real module into sys.modules on first use
 # and returns the real attribute, as the import statement copes with; nothing
 # but sys.modules holds the stub, so the swap frees it while exec reads names.
