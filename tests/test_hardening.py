@@ -219,7 +219,7 @@ RECURSIONS = {
     # may stop the repr() first.
     "lessThan through an isDir that takes repr() of a nested list":
         "Loop.lessThan = m.FolderFirstSortModel.lessThan; loop.fsModel = loop\n"
-        "Loop.isDir = lambda self, index: (repr(nested_list()), self.lessThan(index, index))\n"
+        "Loop.isDir = lambda self, index: (repr(nested_list()), next_level(), self.lessThan(index, index))\n"
         "call = lambda: loop.lessThan(1, 2); message = 'maximum recursion depth exceeded'",
 }
 
@@ -227,7 +227,9 @@ RECURSIONS = {
 # Where the recursion runs. The main thread, whose stack the system grows as
 # far as the stack limit in force lets it, with the limit lowered or raised
 # after the module's first call, lowered below what a first recursion left
-# mapped, with a mapping placed below the stack (the kernel keeps a growing
+# mapped, lowered from inside the recursion once the stack holds more than
+# the new limit (it then grows no more: raising and unwinding must find what
+# is mapped already), with a mapping placed below the stack (the kernel keeps a growing
 # stack a guard gap away from it), and with no file descriptor left to read
 # the process's mappings by, once or throughout; a 256 KiB thread (legal: the
 # documented minimum is 32 KiB), also after a call on the main thread, and a
@@ -246,7 +248,8 @@ STACKS = {
         "assert after >= before and (after > 4 * before or not DEEP), (before, after)  # as the new limit lets it",
     "main thread, limit lowered below what a first recursion used":
         "recursion_that_returns(1400); stack_limit(1 << 20); case()",
-    "main thread, a mapping 4 MiB below its top": "map_below_stack(4 << 20); case()",
+    "main thread, limit lowered from inside the recursion at level 1,200": "NESTING = 1; LOWER_AT = 1200; case()",
+    "main thread, a mapping 1.5 MiB below its top": "map_below_stack(3 << 19); case()",
     "main thread, no file descriptor left at the first call":
         "stack_limit(1 << 20); without_descriptors(first_call); case()",
     "main thread, no file descriptor left": "stack_limit(1 << 20); without_descriptors(case)",
@@ -258,7 +261,7 @@ STACKS = {
 # What the places above need: failures of another thread or stack are kept
 # in `failed`, to be raised on the main thread.
 STACK_TOOLS = '''
-import ctypes, functools, mmap, os, resource, threading, traceback
+import ctypes, functools, itertools, mmap, os, resource, threading, traceback
 
 failed = []
 
@@ -310,6 +313,12 @@ def nested_list():
     for _ in range(NESTING - 1):
         nested = [nested]
     return nested
+
+LOWER_AT = 0  # the level at which the recursion lowers the stack limit to 1 MiB
+
+def next_level(levels=itertools.count(1)):
+    if next(levels) == LOWER_AT:
+        stack_limit(1 << 20)
 
 def recursion_that_returns(levels):
     """Goes `levels` deep (or as deep as the guard lets it) through a native
