@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "module/compiler.hpp"
+
 #if defined(_WIN32)
 // GetCurrentThreadStackLimits came with Windows 8, the oldest system the
 // interpreter itself supports.
@@ -127,14 +129,15 @@ std::uintptr_t number(const char*& text, int base) noexcept {
 // growing stack stops. 256 pages unless the system was told otherwise.
 std::uintptr_t readGuardGap() noexcept {
     std::uintptr_t pages = 256;
-    if (char* line = ProcFile("/proc/sys/vm/stack_guard_gap").nextLine()) {
-        const char* text = line;
-        pages = number(text, 10);
-    } else if (char* line = ProcFile("/proc/cmdline").nextLine()) {
-        for (const char* text = std::strstr(line, "stack_guard_gap="); text; text = std::strstr(text + 1, "stack_guard_gap="))
-            if (text == line || text[-1] == ' ') {
-                text += std::strlen("stack_guard_gap=");
-                pages = number(text, 0);
+    ProcFile setting("/proc/sys/vm/stack_guard_gap"), bootOptions("/proc/cmdline");
+    if (const char* line = setting.nextLine()) {
+        pages = number(line, 10);
+    } else if (const char* line = bootOptions.nextLine()) {
+        static constexpr char option[] = "stack_guard_gap=";
+        for (const char* at = std::strstr(line, option); at; at = std::strstr(at + 1, option))
+            if (at == line || at[-1] == ' ') {
+                at += sizeof option - 1;
+                pages = number(at, 0);
                 break;
             }
     }
@@ -259,7 +262,8 @@ StackBounds stackHolding(std::uintptr_t here) noexcept {
     return bounds.holds(here) ? bounds : StackBounds{};
 }
 
-void mapRoomBelow(const StackBounds& stack, std::uintptr_t here) noexcept {
+// Out of line, so that its frame is taken only when it runs.
+EXPLORERVIEW_NOINLINE void mapRoomBelow(const StackBounds& stack, std::uintptr_t here) noexcept {
     if (here - stack.low < 2 * roomMapped) return;
     volatile char room[roomMapped];
     for (std::size_t at = 0; at < roomMapped; at += 1024) room[at] = 0;
