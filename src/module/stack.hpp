@@ -21,10 +21,15 @@
 //   the main thread's as above, and a stack the program made for itself (a
 //   mapping of its own, as coroutine libraries make them with a guard page
 //   below), found among the process's mappings by the stack pointer.
-// - Where no bounds can be read (the mappings unreadable: no /proc, or no
-//   file descriptor left; a stack inside another mapping), nested native
-//   calls are counted against a budget that fits half the smallest stack
-//   the limit allows, and the bounds are asked for again at the next call.
+// - Where no bounds can be read, nested native calls are counted against a
+//   budget that fits half the smallest stack the limit allows: where the
+//   mappings cannot be read (no /proc, no file descriptor left), and the
+//   bounds are asked for again at the next call; and on a stack inside
+//   memory that is no stack of its own (the C heap, say).
+// - What is not asked again: a call no deeper than one let start before, on
+//   the same stack, until the recursion has come back up by 64 KiB. A limit
+//   lowered in between leaves such a call what is mapped below it: at least
+//   the pages mapped below the deepest call (mapRoomBelow).
 // RecursionError may come earlier than the same code in plain Python would
 // meet it; a crash may not.
 #pragma once
