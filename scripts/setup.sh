@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   g++ cmake make python3 python3-dev pybind11-dev
-  python3-pyqt6 python3-pytest python3-pytestqt python3-hypothesis
+  python3-pyqt6 python3-pytest python3-pytestqt python3-hypothesis python3-greenlet
   xvfb xauth valgrind
   python3-send2trash adwaita-icon-theme xdotool
   python3-skbuild python3-setuptools python3-wheel python3-build python3-venv python3-pip

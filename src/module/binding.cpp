@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cstdint>
+#include <utility>
 
 #include "module/compiler.hpp"
 #include "module/errors.hpp"
@@ -97,30 +98,25 @@ struct NativeCalls {
     // system: [floor, floor + span). Python 3.11 runs Python-to-Python calls
     // without using the C stack, so a program that raises the recursion limit
     // may recurse far, and every level through a native call uses the C stack.
-    // span is 0 until the bounds are read, at the thread's first call, and
-    // stays 0 where the system cannot tell them. On a fixed stack floor is
-    // lowestStart; on a stack that follows the limit it is the deepest call
-    // let start so far: the system keeps the stack a thread has used whatever
-    // the limit becomes, and deeper the limit in force decides, asked once for
-    // each call that goes deeper than any before it.
+    // floor is the deepest call let start so far, and span reaches up to the
+    // top of its stack: a call deeper than any before asks (on a stack that
+    // follows the limit, asks for the limit in force). Once a recursion has
+    // come back up, a call that returns far above floor raises it to itself,
+    // so that the next recursion is checked again as it goes down: the limit
+    // may have been lowered meanwhile. span is 0 until the stack is measured,
+    // and again whenever it is measured anew (another stack, another limit),
+    // and stays 0 where it cannot be.
     std::uintptr_t floor = 0, span = 0;
-    // The stack as last read, and the lowest a call may start on it: below
-    // lies the margin kept for what runs beneath the last call that checked
-    // (the body's own calls into the toolkit and the interpreter, and raising
-    // the error).
-    StackBounds bounds;
-    std::uintptr_t lowestStart = 0;
-    bool boundsRead = false;
-    // Native calls running inside one another on this thread, and how many may
-    // where the stack cannot be measured (no bounds, or a call running on a
-    // stack of its own, as some coroutine libraries make). 1,500 is the C
-    // recursion limit that later interpreters apply to their own native calls.
+    // The stack the last call that asked ran on, and the one before it: a
+    // thread that switches between its own stack and one its program made (as
+    // coroutine libraries do) measures each once.
+    StackBounds stack, previous;
+    // Native calls running inside one another on this thread: where the stack
+    // cannot be measured they are counted (module/stack.hpp).
     int depth = 0;
-    static constexpr int maxDepth = 1500;
-    // The margin: 64 KiB, about a hundred levels of recursion through the
-    // module and room for what one body runs beneath it, or a quarter of a
-    // stack smaller than 256 KiB, so that a small thread keeps most of its stack.
-    static constexpr std::uintptr_t margin = 64 * 1024, marginShare = 4;
+    // How far below a returning call floor may stay: far more than the depth
+    // a sort's comparisons start at varies by, so they never ask again.
+    static constexpr std::uintptr_t keptBelow = 64 * 1024;
 };
 thread_local NativeCalls nativeCalls;
 
@@ -129,31 +125,35 @@ thread_local NativeCalls nativeCalls;
 // see into (a library call each time).
 EXPLORERVIEW_NOINLINE NativeCalls& callsOfThisThread() noexcept { return nativeCalls; }
 
-// Reads this thread's stack bounds: at its first call, and again when the
-// stack limit they followed has changed.
-void readBounds(NativeCalls& calls) noexcept {
-    calls.boundsRead = true;
-    calls.bounds = threadStackBounds();
-    calls.lowestStart = 0;
-    if (calls.bounds.high > calls.bounds.low) {
-        const std::uintptr_t size = calls.bounds.high - calls.bounds.low;
-        calls.lowestStart = calls.bounds.low + std::min(NativeCalls::margin, size / NativeCalls::marginShare);
+// Measures the stack that holds `here`: the one measured before it when that
+// one holds it still; else the system is asked. A stack the system cannot
+// describe is asked about again at the next call, never kept.
+void measure(NativeCalls& calls, std::uintptr_t here) noexcept {
+    calls.span = 0;  // the room known belonged to the stack as measured before
+    if (calls.previous.holds(here) && boundsStillHold(calls.previous)) {
+        std::swap(calls.stack, calls.previous);
+        return;
     }
+    StackBounds found = stackHolding(here);
+    if (!found.holds(here)) return;
+    if (!calls.stack.holds(here)) calls.previous = calls.stack;
+    calls.stack = found;
 }
 
 // Whether a call starting at stack address `here` may run, when it lies
-// outside [floor, floor + span): on the measured stack, while it starts above
-// the margin (the bounds read anew if the limit has changed since); off it
-// the depth decides.
+// outside [floor, floor + span): on a measured stack, while it starts in the
+// upper half (the stack measured anew if the limit has changed since); on
+// one that cannot be measured the count of native calls decides.
 EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE bool stackLeft(NativeCalls& calls, std::uintptr_t here) noexcept {
-    if (!calls.boundsRead || !boundsStillHold(calls.bounds)) readBounds(calls);
-    const StackBounds& bounds = calls.bounds;
-    if (here < bounds.low || here >= bounds.high) return calls.depth < NativeCalls::maxDepth;
-    if (here < calls.lowestStart) return false;
-    const std::uintptr_t floor = bounds.followsLimit ? here : calls.lowestStart;
-    if (!calls.span || floor < calls.floor) {
-        calls.floor = floor;
-        calls.span = bounds.high - floor;
+    if (!calls.stack.holds(here) || !boundsStillHold(calls.stack)) measure(calls, here);
+    const StackBounds& stack = calls.stack;
+    if (!stack.holds(here) || !stack.measured) return calls.depth < unmeasuredCallBudget();
+    const std::uintptr_t lowest = stack.lowestCallStart();
+    if (here < lowest) return false;
+    if (!calls.span || here < calls.floor) {
+        if (stack.followsLimit) mapRoomBelow(stack, here);
+        calls.floor = here;
+        calls.span = stack.high - here;
     }
     return true;
 }
@@ -189,6 +189,12 @@ EXPLORERVIEW_ALWAYS_INLINE PyObject* run(Frame& frame) {
     --calls.depth;
     calls.running = outer;
     Py_LeaveRecursiveCall();
+    // Back far above the deepest call let start: the calls below are asked
+    // about again (NativeCalls::floor).
+    if (const std::uintptr_t above = here - calls.floor; above < calls.span && above > NativeCalls::keptBelow) {
+        calls.floor = here;
+        calls.span -= above;
+    }
     return result;
 }
 

@@ -30,6 +30,18 @@ PendingError::~PendingError() { PyErr_Restore(type_, value_, traceback_); }
 
 namespace {
 
+EXPLORERVIEW_COLD EXPLORERVIEW_NOINLINE void raiseMissingError() {
+    intoPython([] { PyErr_SetString(PyExc_SystemError, "error return without exception set"); });
+}
+
+}  // namespace
+
+void ensureErrorPending() {
+    if (!PyErr_Occurred()) [[unlikely]] raiseMissingError();
+}
+
+namespace {
+
 // Adds the entry `function` at `file`:`line` to the pending exception's
 // traceback, as for a Python frame that raised it. The frame belongs to an
 // empty code object whose first line is `line`; a frame that has not started

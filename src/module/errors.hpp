@@ -17,6 +17,11 @@ namespace explorerview::errors {
 // error pending and the function's traceback entry added.
 PyObject* runBody(const constants::BuiltRow& row, Frame& frame);
 
+// Makes sure an error is pending where C code reported a failure without
+// setting one (only broken C code does): a SystemError, as the interpreter
+// raises for a function that returns NULL without an exception.
+void ensureErrorPending();
+
 // Runs `step`: true when it returned, false with the Python error pending
 // when it threw. What the module throws is PythonError (the error is pending
 // already) or a standard exception (no memory for a C++ container, say); no
@@ -28,7 +33,7 @@ bool succeeds(Step&& step) {
         step();
         return true;
     } catch (const PythonError&) {
-        // pending already
+        ensureErrorPending();
     } catch (const std::bad_alloc&) {
         intoPython([] { PyErr_NoMemory(); });
     } catch (const std::exception& e) {

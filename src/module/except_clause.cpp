@@ -4,9 +4,12 @@
 // being handled.
 #include "module/except_clause.hpp"
 
+#include "module/errors.hpp"
+
 namespace explorerview {
 
 Object caughtError() {
+    errors::ensureErrorPending();
 #if PY_VERSION_HEX >= 0x030C0000
     return Object::steal(PyErr_GetRaisedException());  // always an instance from 3.12 on
 #else
