@@ -364,6 +364,15 @@ SANITIZER_REPORTS = {
     "interpreter leak": ("Direct leak of 16 byte(s) in 1 object(s) allocated from:\n"
                          "    #0 0x1 in malloc {/usr/lib/x86_64-linux-gnu/libasan.so.8}\n"
                          "    #1 0x2 in PyMem_RawMalloc {/usr/bin/python3.11}\n\n", True),
+    # A thread's stack ends in the C library: the program is the object further in.
+    "another program's thread": ("Direct leak of 16 byte(s) in 1 object(s) allocated from:\n"
+                                 "    #0 0x1 in malloc {/usr/lib/x86_64-linux-gnu/libasan.so.8}\n"
+                                 "    #1 0x2 in Worker::Run {/usr/bin/node}\n"
+                                 "    #2 0x3 in clone3 {/lib/x86_64-linux-gnu/libc.so.6}\n\n", True),
+    "unnamed library's thread": ("Direct leak of 16 byte(s) in 1 object(s) allocated from:\n"
+                                 "    #0 0x1 in malloc {/usr/lib/x86_64-linux-gnu/libasan.so.8}\n"
+                                 "    #1 0x2 in run {/usr/lib/libunnamed.so.1}\n"
+                                 "    #2 0x3 in clone3 {/lib/x86_64-linux-gnu/libc.so.6}\n\n", False),
 }
 
 

@@ -177,14 +177,14 @@ def owner_of(frames):
 
 def program_of(frames):
     """The program a leak's process runs, where that is not the interpreter: the
-    object of the stack's outermost frame (its _start). Every process the suite
-    starts inherits the preloaded runtime: the X server and the tools around it
-    under xvfb-run, the shell, mktemp."""
-    program = frames[-1][1] if frames else ""
-    # A thread's stack ends in the C library's clone: not a program.
-    if not program.startswith("/") or SHARED_LIBRARY.search(program) or INTERPRETER.search(program):
-        return ""
-    return program
+    outermost frame's object that is a program, not a library (the main thread's
+    _start, or a worker thread's own code, as node's under the type checker).
+    Every process the suite starts inherits the preloaded runtime: the X server
+    and the tools around it under xvfb-run, the shell, mktemp, npm and node."""
+    # A thread's stack ends in the C library's clone, a library: the program is further in.
+    program = next((obj for _, obj in reversed(frames)
+                    if obj.startswith("/") and not SHARED_LIBRARY.search(obj)), "")
+    return "" if INTERPRETER.search(program) else program
 
 
 def check(log_dir):
