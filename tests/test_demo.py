@@ -618,6 +618,9 @@ def demo_window(qtbot, explorerview):
     window.show()
     qtbot.waitExposed(window)
     yield services, window, commands
+    # The busy cursor is the application's: a window closed mid-load lets it go.
+    window.close()
+    assert busy() is False
     services.window.attach(None)
 
 

@@ -113,6 +113,15 @@ class FolderWatch(QObject):
     def loading(self):
         return bool(self._loading)
 
+    def stop(self):
+        """End every loading state at once: the window is closing, and the busy
+        cursor is the application's, not the window's, so it must not outlive it."""
+        self._loading.clear()
+        self._check.stop()
+        if self._busy:
+            QApplication.restoreOverrideCursor()
+            self._busy = False
+
     # ------------------------------------------------------------ opening
 
     def open(self, folder):

@@ -48,6 +48,12 @@ class MainWindow(QMainWindow):
         # tells the user when the clipboard now holds the selected path.
         QApplication.clipboard().dataChanged.connect(self._clipboardChanged)
 
+    def closeEvent(self, event):
+        # A window closed while a folder loads takes its busy cursor with it.
+        if self.folders is not None:
+            self.folders.stop()
+        super().closeEvent(event)
+
     def _buildMenus(self):
         menu = self.menuBar().addMenu("&File")
         open_folder = QAction("Open &Folder...", self)
